@@ -1,0 +1,18 @@
+# Writes a C++ source that holds the bytes of text resources, exactly as they are
+# in the files. Run as: cmake -DOUTPUT=<file.cpp> -DENTRIES="name=path;..." -P this
+set(source "// Generated from the resources/ folder; do not edit.\n#include \"shell/resources.hpp\"\n\nnamespace brindlemar::resources {\n\nnamespace {\n")
+set(views "")
+foreach(entry IN LISTS ENTRIES)
+  string(REPLACE "=" ";" parts "${entry}")
+  list(GET parts 0 name)
+  list(GET parts 1 path)
+  file(READ "${path}" hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(APPEND source "const char ${name}Bytes[] = {${bytes} 0};\n")
+  string(APPEND views "const std::string_view ${name}{${name}Bytes, ${size}};\n")
+endforeach()
+string(APPEND source "}  // namespace\n\n${views}\n}  // namespace brindlemar::resources\n")
+file(WRITE "${OUTPUT}.tmp" "${source}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)

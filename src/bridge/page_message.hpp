@@ -1,0 +1,49 @@
+// A message that a document posted to one of the shell's script message handlers,
+// as the web process reports it: which handler, the typed body, and who sent it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+
+namespace brindlemar {
+
+// A posted value as the page bridge types it: a script string, a script number,
+// a plain script object (string keys, typed values), or anything else
+// (null, booleans, arrays, functions, ...), which carries no content.
+class BodyValue {
+public:
+    using Object = std::map<std::string, BodyValue>;
+    struct Other {
+        bool operator==(const Other&) const = default;
+    };
+
+    BodyValue() = default;  // Other
+    BodyValue(std::string s) : value_(std::move(s)) {}
+    BodyValue(const char* s) : value_(std::string(s)) {}
+    BodyValue(double d) : value_(d) {}
+    BodyValue(Object o) : value_(std::make_shared<Object>(std::move(o))) {}
+
+    const std::string* string() const { return std::get_if<std::string>(&value_); }
+    const double* number() const { return std::get_if<double>(&value_); }
+    const Object* object() const {
+        auto p = std::get_if<std::shared_ptr<Object>>(&value_);
+        return p ? p->get() : nullptr;
+    }
+    bool isOther() const { return std::holds_alternative<Other>(value_); }
+
+private:
+    std::variant<Other, std::string, double, std::shared_ptr<Object>> value_;
+};
+
+struct PageMessage {
+    std::string name;         // handler the document posted to
+    BodyValue body;
+    bool isMainFrame = false;
+    std::string originHost;   // empty for a document without a host
+    std::int64_t originPort = 0;  // 0 when the origin uses its scheme's default port
+};
+
+}  // namespace brindlemar

@@ -1,0 +1,53 @@
+// Entry point: one GtkApplication (single instance), one AppDelegate on the real
+// platform. The command line is not read.
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "platform/gtk/gtk_platform.hpp"
+#include "shell/app_delegate.hpp"
+
+namespace {
+
+struct Application {
+    std::shared_ptr<brindlemar::AppDelegate> delegate;
+    bool launched = false;
+};
+
+void onActivate(GApplication*, gpointer data) {
+    auto* application = static_cast<Application*>(data);
+    if (application->launched) {
+        // A second launch reaches the running instance here.
+        application->delegate->reopen();
+        return;
+    }
+    application->launched = true;
+    application->delegate->applicationDidFinishLaunching();
+}
+
+gboolean onQuitSignal(gpointer data) {
+    static_cast<Application*>(data)->delegate->terminate();
+    return G_SOURCE_CONTINUE;
+}
+
+void onStartup(GApplication*, gpointer data) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(signal, onQuitSignal, data);
+}
+
+}  // namespace
+
+int main() {
+    GtkApplication* app = gtk_application_new("com.brindlemar.app", G_APPLICATION_DEFAULT_FLAGS);
+    int status = 0;
+    {
+        brindlemar::gtk::GtkPlatform platform(app);
+        Application application{std::make_shared<brindlemar::AppDelegate>(platform)};
+        g_signal_connect(app, "startup", G_CALLBACK(onStartup), &application);
+        g_signal_connect(app, "activate", G_CALLBACK(onActivate), &application);
+        status = g_application_run(G_APPLICATION(app), 0, nullptr);
+        application.delegate.reset();
+    }
+    g_object_unref(app);
+    return status;
+}

@@ -1,0 +1,143 @@
+#include "platform/gtk/gtk_platform.hpp"
+
+#include <cstring>
+
+#include "platform/gtk/gtk_child_process.hpp"
+#include "platform/gtk/gtk_main_window.hpp"
+#include "platform/gtk/gtk_web_view.hpp"
+
+namespace brindlemar::gtk {
+
+namespace {
+
+struct ActionName {
+    MenuAction action;
+    const char* name;
+};
+constexpr ActionName actionNames[] = {
+    {MenuAction::Quit, "quit"},
+    {MenuAction::Copy, "copy"},
+    {MenuAction::Paste, "paste"},
+    {MenuAction::Cut, "cut"},
+    {MenuAction::SelectAll, "select-all"},
+};
+
+const char* nameOf(MenuAction action) {
+    for (const auto& entry : actionNames)
+        if (entry.action == action) return entry.name;
+    return "";
+}
+
+std::string executableDirectory() {
+    g_autoptr(GError) error = nullptr;
+    g_autofree char* exe = g_file_read_link("/proc/self/exe", &error);
+    if (!exe) return {};
+    g_autofree char* dir = g_path_get_dirname(exe);
+    return dir;
+}
+
+gboolean runWork(gpointer data) {
+    (*static_cast<std::function<void()>*>(data))();
+    return G_SOURCE_REMOVE;
+}
+
+void freeWork(gpointer data) {
+    delete static_cast<std::function<void()>*>(data);
+}
+
+}  // namespace
+
+GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app) {
+    std::string dir = executableDirectory();
+    if (!dir.empty()) {
+        g_autofree char* prefix = g_canonicalize_filename("..", dir.c_str());
+        installPrefix_ = prefix;
+    }
+}
+
+GtkPlatform::~GtkPlatform() = default;
+
+void GtkPlatform::setMainMenu(const std::vector<Menu>& menus,
+                              std::function<void(MenuAction)> chosen) {
+    menuChosen_ = std::move(chosen);
+    auto bar = adopt(g_menu_new());
+    for (const Menu& menu : menus) {
+        auto section = adopt(g_menu_new());
+        for (const MenuItem& item : menu.items) {
+            std::string detailed = std::string("app.") + nameOf(item.action);
+            g_menu_append(section.get(), item.title.c_str(), detailed.c_str());
+            if (!g_action_map_lookup_action(G_ACTION_MAP(app_), nameOf(item.action))) {
+                auto action = adopt(g_simple_action_new(nameOf(item.action), nullptr));
+                g_signal_connect(action.get(), "activate",
+                                 G_CALLBACK(+[](GSimpleAction* a, GVariant*, gpointer data) {
+                                     auto* self = static_cast<GtkPlatform*>(data);
+                                     const char* name = g_action_get_name(G_ACTION(a));
+                                     for (const auto& entry : actionNames)
+                                         if (g_strcmp0(entry.name, name) == 0 && self->menuChosen_)
+                                             self->menuChosen_(entry.action);
+                                 }),
+                                 this);
+                g_action_map_add_action(G_ACTION_MAP(app_), G_ACTION(action.get()));
+            }
+            std::string accel = "<Primary>" + item.key;
+            const char* accels[] = {accel.c_str(), nullptr};
+            gtk_application_set_accels_for_action(app_, detailed.c_str(), accels);
+        }
+        // A menu without a title of its own (the application menu) still needs a
+        // label in a GTK menu bar: it carries the product name.
+        const std::string& label = menu.itemTitle.empty() ? std::string("Brindlemar") : menu.itemTitle;
+        g_menu_append_submenu(bar.get(), label.c_str(), G_MENU_MODEL(section.get()));
+    }
+    menuBar_ = ref(G_MENU_MODEL(bar.get()));
+}
+
+std::unique_ptr<WebView> GtkPlatform::createWebView(const WebViewConfig& config,
+                                                    WebViewEvents events) {
+    return gtk::createWebView(config, std::move(events), installPrefix_ + "/lib/brindlemar");
+}
+
+std::unique_ptr<Window> GtkPlatform::createWindow(int width, int height,
+                                                  std::function<void()> closed) {
+    return createMainWindow(app_, menuBar_.get(), width, height, std::move(closed));
+}
+
+void GtkPlatform::activate() {
+    // Presenting the main window already raises the application on X11 and Wayland.
+}
+
+void GtkPlatform::quit() {
+    g_application_quit(G_APPLICATION(app_));
+}
+
+std::optional<std::string> GtkPlatform::resourcesDirectory() {
+    if (installPrefix_.empty()) return std::nullopt;
+    std::string dir = installPrefix_ + "/share/brindlemar";
+    if (!g_file_test(dir.c_str(), G_FILE_TEST_IS_DIR)) return std::nullopt;
+    return dir;
+}
+
+std::string GtkPlatform::userDataDirectory() {
+    return g_get_user_data_dir();
+}
+
+Environment GtkPlatform::environment() {
+    Environment env;
+    g_auto(GStrv) entries = g_get_environ();
+    for (char** entry = entries; entry && *entry; ++entry) {
+        const char* eq = strchr(*entry, '=');
+        if (!eq) continue;
+        env.emplace_back(std::string(*entry, static_cast<std::size_t>(eq - *entry)), std::string(eq + 1));
+    }
+    return env;
+}
+
+std::unique_ptr<ChildProcess> GtkPlatform::launch(const ChildSpec& spec, ChildEvents events) {
+    return launchChild(spec, std::move(events));
+}
+
+void GtkPlatform::after(std::chrono::milliseconds delay, std::function<void()> work) {
+    g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(delay.count()), runWork,
+                       new std::function<void()>(std::move(work)), freeWork);
+}
+
+}  // namespace brindlemar::gtk

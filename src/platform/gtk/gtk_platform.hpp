@@ -1,0 +1,40 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include "platform/gtk/gref.hpp"
+#include "platform/platform.hpp"
+
+namespace brindlemar::gtk {
+
+// The real platform: GTK 3, WebKitGTK and GIO on the main context of one
+// GtkApplication.
+class GtkPlatform final : public Platform {
+public:
+    explicit GtkPlatform(GtkApplication* app);
+    ~GtkPlatform() override;
+
+    void setMainMenu(const std::vector<Menu>& menus,
+                     std::function<void(MenuAction)> chosen) override;
+    std::unique_ptr<WebView> createWebView(const WebViewConfig& config,
+                                           WebViewEvents events) override;
+    std::unique_ptr<Window> createWindow(int width, int height,
+                                         std::function<void()> closed) override;
+    void activate() override;
+    void quit() override;
+
+    std::optional<std::string> resourcesDirectory() override;
+    std::string userDataDirectory() override;
+    Environment environment() override;
+
+    std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
+    void after(std::chrono::milliseconds delay, std::function<void()> work) override;
+
+private:
+    GtkApplication* app_;
+    GRef<GMenuModel> menuBar_;
+    std::function<void(MenuAction)> menuChosen_;
+    std::string installPrefix_;  // <directory of the executable>/..
+};
+
+}  // namespace brindlemar::gtk

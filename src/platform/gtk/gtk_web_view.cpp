@@ -1,0 +1,183 @@
+#include "platform/gtk/gtk_web_view.hpp"
+
+#include "platform/gtk/gref.hpp"
+#include "webext/page_message_wire.hpp"
+
+namespace brindlemar::gtk {
+
+namespace {
+
+BodyValue decodeBody(GVariant* value) {
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
+        return BodyValue(std::string(g_variant_get_string(value, nullptr)));
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_DOUBLE))
+        return BodyValue(g_variant_get_double(value));
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_VARDICT)) {
+        BodyValue::Object object;
+        GVariantIter iter;
+        const char* key = nullptr;
+        GVariant* member = nullptr;
+        g_variant_iter_init(&iter, value);
+        while (g_variant_iter_next(&iter, "{&sv}", &key, &member)) {
+            object.insert_or_assign(key, decodeBody(member));
+            g_variant_unref(member);
+        }
+        return BodyValue(std::move(object));
+    }
+    return BodyValue();
+}
+
+class GtkWebView final : public WebView {
+public:
+    GtkWebView(const WebViewConfig& config, WebViewEvents events,
+               const std::string& extensionDirectory)
+        : events_(std::move(events)) {
+        context_ = adopt(webkit_web_context_new());
+        extensionDirectory_ = extensionDirectory;
+        handlerNames_ = config.messageHandlers;
+        contextSignal_ = g_signal_connect(context_.get(), "initialize-web-extensions",
+                                          G_CALLBACK(onInitializeExtensions), this);
+
+        auto content = adopt(webkit_user_content_manager_new());
+        for (const UserScript& script : config.userScripts) {
+            WebKitUserScript* userScript = webkit_user_script_new(
+                script.source.c_str(),
+                script.mainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME
+                                     : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                script.atDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
+                                     : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+                nullptr, nullptr);
+            webkit_user_content_manager_add_script(content.get(), userScript);
+            webkit_user_script_unref(userScript);
+        }
+
+        auto settings = adopt(webkit_settings_new());
+        webkit_settings_set_media_playback_requires_user_gesture(settings.get(),
+                                                                 config.mediaRequiresUserAction);
+        webkit_settings_set_enable_developer_extras(settings.get(), FALSE);
+        webkit_settings_set_javascript_can_open_windows_automatically(settings.get(), FALSE);
+
+        auto policies = adopt(webkit_website_policies_new_with_policies(
+            "autoplay",
+            config.mediaRequiresUserAction ? WEBKIT_AUTOPLAY_ALLOW_WITHOUT_SOUND
+                                           : WEBKIT_AUTOPLAY_ALLOW,
+            nullptr));
+
+        auto* widget = g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(),
+                                    "user-content-manager", content.get(), "settings",
+                                    settings.get(), "website-policies", policies.get(), nullptr);
+        view_ = adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
+        messageSignal_ = g_signal_connect(view_.get(), "user-message-received",
+                                          G_CALLBACK(onUserMessage), this);
+        loadSignal_ = g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+    }
+
+    ~GtkWebView() override {
+        g_clear_handle_id(&loadTimeout_, g_source_remove);
+        g_clear_signal_handler(&messageSignal_, view_.get());
+        g_clear_signal_handler(&loadSignal_, view_.get());
+        g_clear_signal_handler(&contextSignal_, context_.get());
+    }
+
+    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+
+    void setInspectable(bool inspectable) override {
+        webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(view_.get()),
+                                                    inspectable);
+    }
+
+    void loadHtml(const std::string& html) override {
+        g_clear_handle_id(&loadTimeout_, g_source_remove);
+        webkit_web_view_load_html(view_.get(), html.c_str(), nullptr);
+    }
+
+    void loadRequest(const std::string& url, std::chrono::seconds timeout) override {
+        webkit_web_view_load_uri(view_.get(), url.c_str());
+        // A request that has not started to arrive within the timeout is given up.
+        g_clear_handle_id(&loadTimeout_, g_source_remove);
+        loadTimeout_ = g_timeout_add_seconds(static_cast<guint>(timeout.count()),
+                                             onLoadTimeout, this);
+    }
+
+    void evaluateScript(const std::string& script) override {
+        webkit_web_view_evaluate_javascript(view_.get(), script.c_str(),
+                                            static_cast<gssize>(script.size()), nullptr, nullptr,
+                                            nullptr, nullptr, nullptr);
+    }
+
+    void performEdit(MenuAction action) override {
+        const char* command = nullptr;
+        switch (action) {
+            case MenuAction::Copy: command = WEBKIT_EDITING_COMMAND_COPY; break;
+            case MenuAction::Paste: command = WEBKIT_EDITING_COMMAND_PASTE; break;
+            case MenuAction::Cut: command = WEBKIT_EDITING_COMMAND_CUT; break;
+            case MenuAction::SelectAll: command = WEBKIT_EDITING_COMMAND_SELECT_ALL; break;
+            case MenuAction::Quit: return;
+        }
+        webkit_web_view_execute_editing_command(view_.get(), command);
+    }
+
+private:
+    static void onInitializeExtensions(WebKitWebContext* context, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        webkit_web_context_set_web_extensions_directory(context, self->extensionDirectory_.c_str());
+        std::vector<const char*> names;
+        for (const auto& name : self->handlerNames_) names.push_back(name.c_str());
+        webkit_web_context_set_web_extensions_initialization_user_data(
+            context, g_variant_new_strv(names.data(), static_cast<gssize>(names.size())));
+    }
+
+    static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (g_strcmp0(webkit_user_message_get_name(message), wire::pageMessageName) != 0)
+            return FALSE;
+        GVariant* parameters = webkit_user_message_get_parameters(message);
+        if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE(wire::pageMessageType)))
+            return TRUE;
+        const char* name = nullptr;
+        g_autoptr(GVariant) body = nullptr;
+        gboolean mainFrame = FALSE;
+        const char* host = nullptr;
+        gint64 port = 0;
+        g_variant_get(parameters, "(&svb&sx)", &name, &body, &mainFrame, &host, &port);
+        PageMessage received{name, decodeBody(body), mainFrame != FALSE, host, port};
+        if (self->events_.scriptMessage) self->events_.scriptMessage(received);
+        return TRUE;
+    }
+
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED)
+            g_clear_handle_id(&self->loadTimeout_, g_source_remove);
+    }
+
+    static gboolean onLoadTimeout(gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        self->loadTimeout_ = 0;
+        webkit_web_view_stop_loading(self->view_.get());
+        return G_SOURCE_REMOVE;
+    }
+
+    WebViewEvents events_;
+    GRef<WebKitWebContext> context_;
+    GRef<WebKitWebView> view_;
+    std::string extensionDirectory_;
+    std::vector<std::string> handlerNames_;
+    gulong contextSignal_ = 0;
+    gulong messageSignal_ = 0;
+    gulong loadSignal_ = 0;
+    guint loadTimeout_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<WebView> createWebView(const WebViewConfig& config, WebViewEvents events,
+                                       const std::string& extensionDirectory) {
+    return std::make_unique<GtkWebView>(config, std::move(events), extensionDirectory);
+}
+
+GtkWidget* widgetOf(WebView& view) {
+    return static_cast<GtkWebView&>(view).widget();
+}
+
+}  // namespace brindlemar::gtk

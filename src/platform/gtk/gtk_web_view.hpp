@@ -1,0 +1,20 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <webkit2/webkit2.h>
+
+#include "platform/platform.hpp"
+
+namespace brindlemar::gtk {
+
+// The main web view: WebKitWebView in its own web context, which loads the page
+// bridge extension from `extensionDirectory` into the web process.
+std::unique_ptr<WebView> createWebView(const WebViewConfig& config, WebViewEvents events,
+                                       const std::string& extensionDirectory);
+
+// The GTK widget behind a WebView made by createWebView.
+GtkWidget* widgetOf(WebView& view);
+
+}  // namespace brindlemar::gtk

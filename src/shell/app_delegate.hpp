@@ -1,0 +1,78 @@
+// The application's one object: all of its state, in named fields, and every
+// operation of the shell. Everything runs on the main loop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <unicode/unistr.h>
+
+#include "platform/platform.hpp"
+
+namespace brindlemar {
+
+class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
+public:
+    explicit AppDelegate(Platform& platform) : platform_(platform) {}
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    static const std::string awakeScript;
+
+    // ---- fields, in declaration order --------------------------------------
+    std::unique_ptr<Window> window;            // the main window
+    std::unique_ptr<WebView> web;              // the main web view
+    std::unique_ptr<ChildProcess> backend;     // the library service, after a successful launch
+    icu::UnicodeString output;                 // last 4096 characters the service wrote
+    bool ready = false;                        // readiness seen, service origin loaded
+    bool stopping = false;                     // quitting; never goes back to false
+    std::int64_t attempts = 0;                 // restarts so far; also the launch generation
+    std::unique_ptr<Panel> pipWindow;          // the floating mini-player panel
+    std::unique_ptr<PlayerView> playerView;    // native playback view
+    std::unique_ptr<Spinner> loadingIndicator; // spinner over the playback view
+    std::unique_ptr<Player> player;            // the native player
+    std::optional<Token> timeObserver;
+    std::optional<Token> endObserver;
+    std::optional<Token> failObserver;
+    std::optional<Token> stallObserver;
+    std::optional<Token> escapeMonitor;
+    std::unique_ptr<Observation> playerStatus;
+    std::optional<Token> awake;                // the held keep-awake activity
+    bool awakeNative = false;                  // native playback plays or waits to play
+    bool awakeWeb = false;                     // a video element in the page plays
+    std::unique_ptr<Observation> rateObserver;
+
+    // ---- application shell --------------------------------------------------
+    void applicationDidFinishLaunching();
+    bool applicationShouldTerminateAfterLastWindowClosed() const;
+    void applicationWillTerminate();
+    // The user closed the main window (it is hidden, not destroyed).
+    void mainWindowClosed();
+    // Quit from the menu, the keyboard or the system: the terminate path.
+    void terminate();
+    // A second launch of the application: bring the main window back.
+    void reopen();
+    void performMenuAction(MenuAction action);
+    void show(const std::string& message, bool retry = false);
+
+    // ---- backend supervisor -------------------------------------------------
+    void startBackend();
+    void restartBackend();
+    void backendOutput(const std::string& bytes);
+    void backendExited();
+    void authorizationCheck(std::int64_t generation);
+    void slowStartCheck(std::int64_t generation);
+
+    // ---- web bridge -----------------------------------------------------------
+    void didReceiveScriptMessage(const PageMessage& message);
+
+    // ---- wake lock ------------------------------------------------------------
+    void updateAwake();
+
+private:
+    Platform& platform_;
+};
+
+}  // namespace brindlemar

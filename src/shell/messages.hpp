@@ -1,0 +1,18 @@
+// What the shell says to the user, on the status page.
+#pragma once
+
+namespace brindlemar::messages {
+
+inline constexpr const char* preparing = "Preparando tu biblioteca\u2026";
+inline constexpr const char* noResources = "No se encontraron los recursos de la aplicación.";
+inline constexpr const char* launchFailed =
+    "No se pudo iniciar el servicio local. Vuelve a instalar Brindlemar.";
+inline constexpr const char* authorization =
+    "Esperando a que el sistema autorice el acceso a la carpeta de Brindlemar. "
+    "Si macOS te lo pregunta, acepta; la biblioteca se abrirá sola.";
+inline constexpr const char* slowStart =
+    "La biblioteca está tardando más de lo normal. "
+    "Comprueba que aceptaste el permiso de carpeta que pidió macOS.";
+inline constexpr const char* serviceClosed = "El servicio local se cerró.";
+
+}  // namespace brindlemar::messages

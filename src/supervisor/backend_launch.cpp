@@ -1,0 +1,68 @@
+// Starting the library service, and the two checks that tell the user when it is
+// slow to become ready.
+#include <chrono>
+
+#include "shell/app_delegate.hpp"
+#include "shell/messages.hpp"
+#include "supervisor/child_environment.hpp"
+
+namespace brindlemar {
+
+namespace {
+constexpr auto authorizationDelay = std::chrono::seconds(12);
+constexpr auto slowStartDelay = std::chrono::seconds(90);
+constexpr const char* dataDirectoryName = "com.brindlemar.app";
+}  // namespace
+
+void AppDelegate::startBackend() {
+    std::optional<std::string> resources = platform_.resourcesDirectory();
+    if (!resources) {
+        show(messages::noResources, false);
+        return;
+    }
+
+    ChildSpec spec;
+    spec.executable = *resources + "/node";
+    spec.arguments = {*resources + "/backend/server.js"};
+    spec.workingDirectory = *resources + "/backend";
+    spec.environment = childEnvironment(platform_.environment(),
+                                        platform_.userDataDirectory() + "/" + dataDirectoryName);
+
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    ChildEvents events;
+    events.output = [weak](const std::string& bytes) {
+        if (auto self = weak.lock()) self->backendOutput(bytes);
+    };
+    events.exited = [weak] {
+        if (auto self = weak.lock()) self->backendExited();
+    };
+
+    if (auto child = platform_.launch(spec, std::move(events))) {
+        backend = std::move(child);
+    } else {
+        show(messages::launchFailed, true);
+    }
+
+    // Each check carries the generation of the launch that armed it; a restart
+    // changes `attempts` and so disarms the checks of every earlier launch.
+    const std::int64_t generation = attempts;
+    platform_.after(authorizationDelay, [weak, generation] {
+        if (auto self = weak.lock()) self->authorizationCheck(generation);
+    });
+    platform_.after(slowStartDelay, [weak, generation] {
+        if (auto self = weak.lock()) self->slowStartCheck(generation);
+    });
+}
+
+void AppDelegate::authorizationCheck(std::int64_t generation) {
+    if (ready || stopping || attempts != generation) return;
+    if (!backend || !backend->isRunning()) return;
+    show(messages::authorization, false);
+}
+
+void AppDelegate::slowStartCheck(std::int64_t generation) {
+    if (ready || stopping || attempts != generation) return;
+    show(messages::slowStart, true);
+}
+
+}  // namespace brindlemar

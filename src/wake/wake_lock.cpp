@@ -1,0 +1,7 @@
+#include "shell/app_delegate.hpp"
+
+namespace brindlemar {
+
+void AppDelegate::updateAwake() {}
+
+}  // namespace brindlemar

@@ -1,0 +1,85 @@
+// A platform that records every call in order and runs delayed work on a manual
+// clock, so "12 s later" or "after the child exits" are exact and instant.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace brindlemar::testing {
+
+using namespace std::chrono_literals;
+
+struct ChildRecord {
+    ChildSpec spec;
+    ChildEvents events;
+    bool running = true;
+    int terminations = 0;
+};
+
+class FakePlatform final : public Platform {
+public:
+    // ---- what the tests set up ----
+    std::optional<std::string> resources = std::string("/opt/brindlemar/share/brindlemar");
+    std::string dataHome = "/home/ana/.local/share";
+    Environment env = {{"HOME", "/home/ana"}, {"PATH", "/usr/bin:/bin"}};
+    bool launchFails = false;
+
+    // ---- what the tests read ----
+    std::vector<std::string> calls;                 // every platform call, in order
+    std::vector<std::string> loads;                 // "html:<document>" or "url:<url>"
+    std::vector<std::string> scripts;               // evaluated scripts
+    std::vector<std::shared_ptr<ChildRecord>> children;  // launched children
+    std::vector<Menu> menus;
+    WebViewConfig webConfig;
+    std::string windowTitle;
+    bool windowVisible = false;
+    int quitCalls = 0;
+
+    // ---- driving the platform's side ----
+    std::function<void(MenuAction)> menuChosen;
+    std::function<void()> windowClosed;
+    WebViewEvents webEvents;
+
+    std::chrono::milliseconds now{0};
+    void advance(std::chrono::milliseconds by);     // runs the work that falls due, in order
+    void advanceTo(std::chrono::milliseconds at) { advance(at - now); }
+    std::size_t pendingWork() const { return timers_.size(); }
+
+    // The child writes bytes, or exits.
+    void childWrites(std::size_t child, const std::string& bytes);
+    void childExits(std::size_t child);
+    ChildRecord& lastChild() { return *children.back(); }
+
+    // The message and retry button of the status page currently loaded ("" if none).
+    std::string statusMessage() const;
+    bool statusRetry() const;
+    std::size_t urlLoads() const;
+    void closeMainWindow();
+
+    // ---- Platform ----
+    void setMainMenu(const std::vector<Menu>& menus, std::function<void(MenuAction)> chosen) override;
+    std::unique_ptr<WebView> createWebView(const WebViewConfig& config, WebViewEvents events) override;
+    std::unique_ptr<Window> createWindow(int width, int height, std::function<void()> closed) override;
+    void activate() override;
+    void quit() override;
+    std::optional<std::string> resourcesDirectory() override;
+    std::string userDataDirectory() override;
+    Environment environment() override;
+    std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
+    void after(std::chrono::milliseconds delay, std::function<void()> work) override;
+
+private:
+    struct Timer {
+        std::chrono::milliseconds due;
+        std::uint64_t order;
+        std::function<void()> work;
+    };
+    std::vector<Timer> timers_;
+    std::uint64_t timerOrder_ = 0;
+};
+
+}  // namespace brindlemar::testing
