@@ -1,0 +1,200 @@
+'use strict';
+// The JSON interface the library page uses.
+//
+//   GET  /api/status             { rev, scan, problems }  (cheap; polled while scanning)
+//   GET  /api/library            everything the page shows
+//   GET  /api/browse?path=...    subfolders of a folder, to pick one to add
+//   POST /api/progress           { id, position, duration? }
+//   POST /api/duration           { id, duration }
+//   POST /api/watched            { id, watched }
+//   POST /api/prefs              { audio?, subtitles? }
+//   POST /api/folders/add        { path }
+//   POST /api/folders/remove     { path }
+//   POST /api/rescan             {}
+
+const fsp = require('node:fs/promises');
+const path = require('node:path');
+const { isAudioChoice, isSubtitleChoice, isSeconds } = require('./state');
+const { expandHome, homeDir } = require('./xdg');
+
+const MAX_BODY = 64 * 1024;
+
+class HttpError extends Error {
+  constructor(status, text) {
+    super(text);
+    this.status = status;
+  }
+}
+
+function sendJson(res, status, value) {
+  const body = JSON.stringify(value);
+  res.writeHead(status, {
+    'Content-Type': 'application/json; charset=utf-8',
+    'Content-Length': Buffer.byteLength(body),
+    'Cache-Control': 'no-store',
+    'X-Content-Type-Options': 'nosniff',
+  });
+  res.end(body);
+}
+
+function readJsonBody(req) {
+  return new Promise((resolve, reject) => {
+    const type = String(req.headers['content-type'] || '').split(';')[0].trim().toLowerCase();
+    if (type !== 'application/json') {
+      reject(new HttpError(415, 'Se esperaba JSON.'));
+      req.resume();
+      return;
+    }
+    const chunks = [];
+    let size = 0;
+    req.on('data', (c) => {
+      size += c.length;
+      if (size > MAX_BODY) {
+        reject(new HttpError(413, 'Petición demasiado grande.'));
+        req.destroy();
+        return;
+      }
+      chunks.push(c);
+    });
+    req.on('error', reject);
+    req.on('end', () => {
+      try {
+        const v = JSON.parse(Buffer.concat(chunks).toString('utf8') || '{}');
+        if (v === null || typeof v !== 'object' || Array.isArray(v)) throw new Error('not an object');
+        resolve(v);
+      } catch {
+        reject(new HttpError(400, 'JSON no válido.'));
+      }
+    });
+  });
+}
+
+function makeApi({ library, state }) {
+  function knownId(body) {
+    const id = body.id;
+    if (typeof id !== 'string' || !library.items.has(id)) {
+      throw new HttpError(404, 'Vídeo desconocido.');
+    }
+    return id;
+  }
+
+  function seconds(v, what) {
+    if (!isSeconds(v)) throw new HttpError(400, `Valor no válido: ${what}.`);
+    return v;
+  }
+
+  function folderArg(body) {
+    if (typeof body.path !== 'string' || body.path.trim() === '') {
+      throw new HttpError(400, 'Indica una carpeta.');
+    }
+    const p = expandHome(body.path.trim());
+    if (!path.isAbsolute(p)) throw new HttpError(400, 'Indica la ruta completa de la carpeta.');
+    return path.resolve(p);
+  }
+
+  function status() {
+    return { rev: library.rev, scan: library.scan, problems: library.problemList() };
+  }
+
+  const get = {
+    '/api/status': () => status(),
+    '/api/library': () => ({
+      ...status(),
+      items: library.list(),
+      folders: library.folders(),
+      prefs: state.data.prefs,
+      notice: state.note,
+    }),
+    '/api/browse': async (url) => {
+      const raw = url.searchParams.get('path');
+      const dir = path.resolve(expandHome(raw && raw.trim() ? raw.trim() : homeDir(process.env)));
+      let entries;
+      try {
+        entries = await fsp.readdir(dir, { withFileTypes: true });
+      } catch (err) {
+        const why = err.code === 'ENOENT' ? 'La carpeta no existe.' : 'No se puede abrir la carpeta.';
+        throw new HttpError(err.code === 'ENOENT' ? 404 : 403, why);
+      }
+      const dirs = [];
+      for (const e of entries) {
+        if (e.name.startsWith('.')) continue;
+        let isDir = e.isDirectory();
+        if (!isDir && e.isSymbolicLink()) {
+          isDir = await fsp.stat(path.join(dir, e.name)).then((s) => s.isDirectory(), () => false);
+        }
+        if (isDir) dirs.push(e.name);
+      }
+      dirs.sort((a, b) => a.localeCompare(b, 'es', { sensitivity: 'base', numeric: true }));
+      const parent = path.dirname(dir);
+      return { path: dir, parent: parent === dir ? null : parent, dirs };
+    },
+  };
+
+  const post = {
+    '/api/progress': (b) => {
+      const id = knownId(b);
+      const position = seconds(b.position, 'posición');
+      const duration = b.duration === undefined || b.duration === null ? undefined : seconds(b.duration, 'duración');
+      const e = state.recordProgress(id, position, duration);
+      library._touch();
+      return { id, ...e };
+    },
+    '/api/duration': (b) => {
+      const id = knownId(b);
+      const duration = seconds(b.duration, 'duración');
+      if (duration === 0) throw new HttpError(400, 'Valor no válido: duración.');
+      const e = state.recordDuration(id, duration);
+      library._touch();
+      return { id, ...e };
+    },
+    '/api/watched': (b) => {
+      const id = knownId(b);
+      if (typeof b.watched !== 'boolean') throw new HttpError(400, 'Valor no válido: visto.');
+      const e = state.setWatched(id, b.watched);
+      library._touch();
+      return { id, ...e };
+    },
+    '/api/prefs': (b) => {
+      if (b.audio !== undefined && !isAudioChoice(b.audio)) throw new HttpError(400, 'Preferencia de audio no válida.');
+      if (b.subtitles !== undefined && !isSubtitleChoice(b.subtitles)) throw new HttpError(400, 'Preferencia de subtítulos no válida.');
+      return state.setPrefs({ audio: b.audio, subtitles: b.subtitles });
+    },
+    '/api/folders/add': async (b) => {
+      const problem = await library.addFolder(folderArg(b));
+      if (problem) throw new HttpError(400, problem);
+      return { folders: library.folders() };
+    },
+    '/api/folders/remove': (b) => {
+      if (!library.removeFolder(folderArg(b))) throw new HttpError(404, 'Esa carpeta no está en la biblioteca.');
+      return { folders: library.folders() };
+    },
+    '/api/rescan': () => {
+      library.rescan();
+      return status();
+    },
+  };
+
+  // Returns true when the request was an API request (answered or refused).
+  async function handle(req, res, url) {
+    const table = req.method === 'POST' ? post : req.method === 'GET' || req.method === 'HEAD' ? get : null;
+    if (!url.pathname.startsWith('/api/')) return false;
+    const fn = table && Object.prototype.hasOwnProperty.call(table, url.pathname) ? table[url.pathname] : null;
+    try {
+      if (!fn) {
+        const exists = Object.prototype.hasOwnProperty.call(get, url.pathname)
+          || Object.prototype.hasOwnProperty.call(post, url.pathname);
+        throw new HttpError(exists ? 405 : 404, exists ? 'Método no permitido.' : 'No encontrado.');
+      }
+      const arg = req.method === 'POST' ? await readJsonBody(req) : url;
+      sendJson(res, 200, await fn(arg));
+    } catch (err) {
+      if (err instanceof HttpError) sendJson(res, err.status, { error: err.message });
+      else sendJson(res, 500, { error: 'Error interno del servicio.' });
+    }
+    return true;
+  }
+
+  return { handle };
+}
+
+module.exports = { makeApi, HttpError };

@@ -1,0 +1,85 @@
+'use strict';
+// Sends a library file, honouring single byte-range requests (players seek with them).
+
+const fs = require('node:fs');
+const { pipeline } = require('node:stream');
+
+// Parses a Range header against a file of `size` bytes. Returns
+//   null                  no usable range: send the whole file (absent, malformed,
+//                         another unit, or several ranges, which we do not combine)
+//   { start, end }        inclusive byte positions to send
+//   'unsatisfiable'       a well-formed range that lies past the end of the file
+function parseRange(header, size) {
+  if (typeof header !== 'string') return null;
+  const m = /^\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*$/i.exec(header);
+  if (!m) return null;
+  const [, a, b] = m;
+  if (a === '' && b === '') return null;
+  if (a === '') {
+    // suffix: the last b bytes
+    const n = Number(b);
+    if (n === 0 || size === 0) return 'unsatisfiable';
+    return { start: Math.max(0, size - n), end: size - 1 };
+  }
+  const start = Number(a);
+  let end = b === '' ? size - 1 : Number(b);
+  if (!Number.isSafeInteger(start) || !Number.isSafeInteger(end)) return null;
+  if (end < start) return null;
+  if (start >= size) return 'unsatisfiable';
+  if (end >= size) end = size - 1;
+  return { start, end };
+}
+
+function etagOf(st) {
+  return `"${st.size.toString(16)}-${Math.floor(st.mtimeMs).toString(16)}"`;
+}
+
+// item: { path, type }. Answers GET and HEAD.
+function sendMedia(req, res, item) {
+  fs.stat(item.path, (statErr, st) => {
+    if (statErr || !st.isFile()) {
+      res.writeHead(404, { 'Content-Type': 'text/plain; charset=utf-8' });
+      res.end('Este vídeo ya no está en su carpeta.');
+      return;
+    }
+    const size = st.size;
+    const etag = etagOf(st);
+    const headers = {
+      'Content-Type': item.type || 'application/octet-stream',
+      'Accept-Ranges': 'bytes',
+      'ETag': etag,
+      'Last-Modified': new Date(st.mtimeMs).toUTCString(),
+      'Cache-Control': 'no-cache',
+      'X-Content-Type-Options': 'nosniff',
+    };
+    // If-Range names the version the client has; for any other version send it all.
+    const ifRange = req.headers['if-range'];
+    const range = ifRange === undefined || ifRange === etag
+      ? parseRange(req.headers.range, size)
+      : null;
+    if (range === 'unsatisfiable') {
+      res.writeHead(416, { ...headers, 'Content-Range': `bytes */${size}`, 'Content-Length': 0 });
+      res.end();
+      return;
+    }
+    let status = 200;
+    let start = 0;
+    let end = size - 1;
+    if (range) {
+      status = 206;
+      ({ start, end } = range);
+      headers['Content-Range'] = `bytes ${start}-${end}/${size}`;
+    }
+    headers['Content-Length'] = size === 0 ? 0 : end - start + 1;
+    res.writeHead(status, headers);
+    if (req.method === 'HEAD' || size === 0) {
+      res.end();
+      return;
+    }
+    const stream = fs.createReadStream(item.path, { start, end });
+    // pipeline closes the file when the client goes away mid-transfer.
+    pipeline(stream, res, () => {});
+  });
+}
+
+module.exports = { sendMedia, parseRange };

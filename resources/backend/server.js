@@ -1,0 +1,124 @@
+'use strict';
+// Brindlemar's library service: serves the library page, its JSON interface and the
+// videos, on BRINDLEMAR_BIND:PORT, keeping its state in BRINDLEMAR_DATA_DIR.
+//
+// Once it really listens it prints "Brindlemar disponible en http://<bind>:<port>", the
+// line the desktop shell waits for. A port already taken is told on stderr and ends the
+// process with status 1, without that line. SIGTERM closes the server, writes any
+// pending state and exits within a second.
+
+const fs = require('node:fs');
+const http = require('node:http');
+const path = require('node:path');
+
+const { LibraryState, MEDIA_ID } = require('./lib/state');
+const { Library } = require('./lib/library');
+const { makeApi } = require('./lib/api');
+const { makeStatic } = require('./lib/static');
+const { sendMedia } = require('./lib/media');
+const { checkRequest, serviceOrigin } = require('./lib/http-guard');
+const { videosDir, defaultDataDir } = require('./lib/xdg');
+
+// Our output goes to a pipe the shell may close before we exit; losing a log line is
+// fine, dying of EPIPE is not.
+process.stdout.on('error', () => {});
+process.stderr.on('error', () => {});
+
+function fail(message) {
+  process.stderr.write(`Brindlemar: ${message}\n`);
+  process.exit(1);
+}
+
+const bind = process.env.BRINDLEMAR_BIND || '127.0.0.1';
+const portText = process.env.PORT || '47874';
+const requestedPort = /^\d+$/.test(portText) ? Number(portText) : NaN;
+if (!(requestedPort >= 0 && requestedPort <= 65535)) fail(`puerto no válido: ${portText}`);
+
+const dataDir = process.env.BRINDLEMAR_DATA_DIR || defaultDataDir();
+try {
+  fs.mkdirSync(dataDir, { recursive: true, mode: 0o700 });
+} catch (err) {
+  fail(`no se pudo crear la carpeta de datos ${dataDir} (${err.code})`);
+}
+
+const state = new LibraryState(dataDir);
+if (state.note) process.stderr.write(`Brindlemar: ${state.note}\n`);
+
+const library = new Library({
+  videosDir: videosDir(),
+  samplePath: path.join(__dirname, 'sample', 'ejemplo.mkv'),
+  state,
+});
+const api = makeApi({ library, state });
+const statics = makeStatic(path.join(__dirname, 'public'));
+let origin = serviceOrigin(bind, requestedPort);
+
+function refuse(res, status, text, extra = {}) {
+  res.writeHead(status, { 'Content-Type': 'text/plain; charset=utf-8', ...extra });
+  res.end(text);
+}
+
+async function onRequest(req, res) {
+  const refused = checkRequest(req, origin);
+  if (refused) {
+    refuse(res, refused.status, refused.text);
+    return;
+  }
+  let url;
+  try {
+    url = new URL(req.url, origin.href);
+  } catch {
+    refuse(res, 400, 'Dirección no válida.');
+    return;
+  }
+  if (url.pathname.startsWith('/media/')) {
+    if (req.method !== 'GET' && req.method !== 'HEAD') {
+      refuse(res, 405, 'Método no permitido.', { Allow: 'GET, HEAD' });
+      return;
+    }
+    const id = url.pathname.slice('/media/'.length);
+    const item = MEDIA_ID.test(id) ? library.items.get(id) : undefined;
+    if (!item) {
+      refuse(res, 404, 'Vídeo desconocido.');
+      return;
+    }
+    sendMedia(req, res, item);
+    return;
+  }
+  if (await api.handle(req, res, url)) return;
+  if (statics.handle(req, res, url)) return;
+  refuse(res, 404, 'No encontrado.');
+}
+
+const server = http.createServer((req, res) => {
+  onRequest(req, res).catch(() => {
+    if (!res.headersSent) refuse(res, 500, 'Error interno del servicio.');
+    else res.destroy();
+  });
+});
+
+server.on('error', (err) => {
+  if (err.code === 'EADDRINUSE') fail(`el puerto ${requestedPort} de ${bind} ya está en uso; ¿hay otra copia abierta?`);
+  if (err.code === 'EADDRNOTAVAIL') fail(`la dirección ${bind} no está disponible`);
+  if (err.code === 'EACCES') fail(`sin permiso para escuchar en ${bind}:${requestedPort}`);
+  fail(`no se pudo abrir el servicio (${err.code || err.message})`);
+});
+
+server.listen(requestedPort, bind, () => {
+  origin = serviceOrigin(bind, server.address().port);
+  process.stdout.write(`Brindlemar disponible en ${origin.href}\n`);
+  library.addSample().then(() => library.rescan());
+});
+
+let stopping = false;
+function shutdown() {
+  if (stopping) return;
+  stopping = true;
+  // Whatever happens below, be gone within a second.
+  setTimeout(() => process.exit(0), 900).unref();
+  server.close();
+  if (server.closeAllConnections) server.closeAllConnections();
+  state.flush().finally(() => process.exit(0));
+}
+process.on('SIGTERM', shutdown);
+process.on('SIGINT', shutdown);

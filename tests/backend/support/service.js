@@ -1,0 +1,106 @@
+'use strict';
+// Starts the library service as the shell does (node server.js, cwd the backend folder,
+// the three variables), on a free port chosen by the system, with its own home folder
+// and data directory in a temporary tree.
+
+const { spawn } = require('node:child_process');
+const fs = require('node:fs');
+const http = require('node:http');
+const os = require('node:os');
+const path = require('node:path');
+
+const BACKEND = path.resolve(__dirname, '../../../resources/backend');
+const SERVER = path.join(BACKEND, 'server.js');
+const READY = /Brindlemar disponible en http:\/\/127\.0\.0\.1:(\d+)/;
+
+function tempTree(prefix = 'brindlemar-test-') {
+  return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+}
+
+// opts: { home, dataDir, port = 0, env = {}, uid, gid }
+// Resolves to { proc, port, origin, output(), stop() } once the readiness line is seen;
+// rejects if the process exits first.
+function startService(opts) {
+  const env = {
+    PATH: process.env.PATH,
+    HOME: opts.home,
+    XDG_CONFIG_HOME: path.join(opts.home, '.config'),
+    BRINDLEMAR_DATA_DIR: opts.dataDir,
+    BRINDLEMAR_BIND: '127.0.0.1',
+    PORT: String(opts.port ?? 0),
+    ...opts.env,
+  };
+  const spawnOpts = { cwd: BACKEND, env, stdio: ['ignore', 'pipe', 'pipe'] };
+  if (opts.uid !== undefined) Object.assign(spawnOpts, { uid: opts.uid, gid: opts.gid });
+  const proc = spawn(process.execPath, [SERVER], spawnOpts);
+  let out = '';
+  const svc = {
+    proc,
+    output: () => out,
+    exited: new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal }))),
+    async stop() {
+      if (proc.exitCode === null && proc.signalCode === null) proc.kill('SIGTERM');
+      return svc.exited;
+    },
+  };
+  return new Promise((resolve, reject) => {
+    const onData = (d) => {
+      out += d;
+      const m = READY.exec(out);
+      if (m && !svc.port) {
+        svc.port = Number(m[1]);
+        svc.origin = `http://127.0.0.1:${svc.port}`;
+        resolve(svc);
+      }
+    };
+    proc.stdout.on('data', onData);
+    proc.stderr.on('data', onData);
+    svc.exited.then(({ code, signal }) => {
+      if (!svc.port) reject(Object.assign(new Error(`service exited (${code ?? signal}) before ready:\n${out}`), { code, output: out }));
+    });
+  });
+}
+
+// A raw HTTP request (fetch would not let us choose Host). Resolves to
+// { status, headers, body (Buffer) }.
+function request(port, { method = 'GET', path: p = '/', headers = {}, body } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = http.request({
+      host: '127.0.0.1', port, method, path: p,
+      headers: { Host: `127.0.0.1:${port}`, ...headers },
+      agent: false,
+    }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks) }));
+    });
+    req.on('error', reject);
+    if (body !== undefined) req.end(typeof body === 'string' ? body : JSON.stringify(body));
+    else req.end();
+  });
+}
+
+function postJson(port, p, value, headers = {}) {
+  return request(port, {
+    method: 'POST', path: p, body: value,
+    headers: { 'Content-Type': 'application/json', ...headers },
+  }).then((r) => ({ ...r, json: r.body.length ? JSON.parse(r.body) : null }));
+}
+
+async function getJson(port, p) {
+  const r = await request(port, { path: p });
+  return JSON.parse(r.body);
+}
+
+// Polls the library until its scan has finished; returns the library.
+async function scanned(port, timeoutMs = 10000) {
+  const end = Date.now() + timeoutMs;
+  for (;;) {
+    const lib = await getJson(port, '/api/library');
+    if (!lib.scan.running && lib.scan.finishedAt) return lib;
+    if (Date.now() > end) throw new Error('scan did not finish');
+    await new Promise((r) => setTimeout(r, 30));
+  }
+}
+
+module.exports = { BACKEND, SERVER, tempTree, startService, request, postJson, getJson, scanned };
