@@ -1,0 +1,252 @@
+"""A throw-away desktop for end-to-end tests of the real binary: Xvfb, a session
+D-Bus, the AT-SPI bus and (optionally) a window manager, in a temporary home. Every
+process started here carries a marker in its environment, so that close() can end
+all of them, the application's children included."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BUILD = os.environ.get('BRINDLEMAR_BUILD_DIR', os.path.join(HERE, '..', '..', 'build'))
+FIXTURE_SERVICE = os.path.join(HERE, 'fixtures', 'service')
+SYSTEM_PYTHON = '/usr/bin/python3'  # Debian's, where pyatspi and dbusmock live
+NODE = shutil.which('node') or shutil.which('nodejs')
+
+
+def wait_for(predicate, timeout=30.0, interval=0.1, what='condition'):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f'timed out after {timeout} s waiting for {what}')
+        time.sleep(interval)
+
+
+def process_alive(pid):
+    try:
+        with open(f'/proc/{pid}/status') as f:
+            for line in f:
+                if line.startswith('State:'):
+                    return 'Z' not in line.split(':', 1)[1]
+    except OSError:
+        return False
+    return False
+
+
+class Desktop:
+    def __init__(self, window_manager=True, width=1600, height=1000):
+        self.root = tempfile.mkdtemp(prefix='brindlemar-e2e-')
+        self.marker = os.path.basename(self.root)
+        home = os.path.join(self.root, 'home')
+        runtime = os.path.join(self.root, 'runtime')
+        for d in (home, runtime):
+            os.makedirs(d, mode=0o700)
+        env = {k: v for k, v in os.environ.items()
+               if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'DBUS_SESSION_BUS_ADDRESS', 'NO_AT_BRIDGE',
+                            'XDG_SESSION_TYPE', 'XDG_CURRENT_DESKTOP')}
+        env.update({
+            'HOME': home,
+            'XDG_DATA_HOME': os.path.join(home, '.local', 'share'),
+            'XDG_CONFIG_HOME': os.path.join(home, '.config'),
+            'XDG_CACHE_HOME': os.path.join(home, '.cache'),
+            'XDG_RUNTIME_DIR': runtime,
+            'BRINDLEMAR_E2E_MARKER': self.marker,
+            'GDK_BACKEND': 'x11',
+            'LANG': 'C.UTF-8',
+        })
+        self.env = env
+        self.procs = []
+        try:
+            self._start_x(width, height)
+            self._start_session_bus()
+            self.procs.append(subprocess.Popen(
+                ['/usr/libexec/at-spi-bus-launcher', '--launch-immediately', '--a11y=1'],
+                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            if window_manager:
+                self.procs.append(subprocess.Popen(['openbox'], env=self.env,
+                                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            time.sleep(0.5)
+        except Exception:
+            self.close()
+            raise
+
+    def _start_x(self, width, height):
+        read_end, write_end = os.pipe()
+        self.procs.append(subprocess.Popen(
+            ['Xvfb', '-displayfd', str(write_end), '-screen', '0', f'{width}x{height}x24',
+             '-nolisten', 'tcp', '-noreset'],
+            env=self.env, pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        os.close(write_end)
+        number = b''
+        while not number.endswith(b'\n'):
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise RuntimeError('Xvfb did not start')
+            number += chunk
+        os.close(read_end)
+        self.env['DISPLAY'] = ':' + number.decode().strip()
+
+    def _start_session_bus(self):
+        bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                               env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.procs.append(bus)
+        self.env['DBUS_SESSION_BUS_ADDRESS'] = bus.stdout.readline().decode().strip()
+        bus.stdout.close()
+
+    def run(self, *args, check=True, **kw):
+        return subprocess.run(list(args), env=self.env, check=check, capture_output=True, text=True, **kw)
+
+    # ---- windows and keys ----
+    def windows(self, name_regex='.'):
+        out = self.run('xdotool', 'search', '--onlyvisible', '--name', name_regex, check=False).stdout
+        return [int(w) for w in out.split()]
+
+    def window_title(self, wid):
+        out = self.run('xprop', '-id', str(wid), '_NET_WM_NAME', check=False).stdout
+        if '=' not in out:
+            out = self.run('xprop', '-id', str(wid), 'WM_NAME', check=False).stdout
+        return json.loads(out.split('=', 1)[1].strip()) if '=' in out else None
+
+    def key(self, *keys):
+        self.run('xdotool', 'key', '--clearmodifiers', *keys)
+
+    def screenshot(self, path, window='root'):
+        self.run('import', '-window', str(window), path)
+
+    # ---- accessibility ----
+    def accessible(self, *args):
+        out = self.run(SYSTEM_PYTHON, os.path.join(HERE, 'atspi_tool.py'), *args, check=False, timeout=60)
+        if out.returncode != 0:
+            raise AssertionError(f'atspi_tool {args} failed: {out.stderr.strip()}')
+        return json.loads(out.stdout)
+
+    def page_texts(self, app='brindlemar'):
+        """Texts of the web page as a screen reader reads them: [(role, text), ...]."""
+        return [(node['role'], node['text'] or node['name'])
+                for node in self.accessible('dump', app) if node['in_document']]
+
+    def press(self, button_name, app='brindlemar'):
+        self.accessible('press', app, button_name)
+
+    def close(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.terminate()
+        for proc in self.procs:
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+        kill_marked(self.marker)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def kill_marked(marker):
+    """Ends every process whose environment carries the desktop's marker."""
+    needle = f'BRINDLEMAR_E2E_MARKER={marker}'.encode()
+    for _ in range(2):
+        found = False
+        for pid in os.listdir('/proc'):
+            if not pid.isdigit() or int(pid) == os.getpid():
+                continue
+            try:
+                with open(f'/proc/{pid}/environ', 'rb') as f:
+                    if needle in f.read().split(b'\0'):
+                        os.kill(int(pid), signal.SIGKILL)
+                        found = True
+            except OSError:
+                pass
+        if not found:
+            return
+        time.sleep(0.2)
+
+
+class AppTree:
+    """A copy of the built bin/ and lib/ beside a share/brindlemar/ of the test's
+    own, so the real binary runs against a fixture service."""
+
+    def __init__(self, desktop, backend=FIXTURE_SERVICE, with_node=True, with_share=True):
+        self.root = os.path.join(desktop.root, 'tree')
+        shutil.copytree(os.path.join(BUILD, 'bin'), os.path.join(self.root, 'bin'))
+        shutil.copytree(os.path.join(BUILD, 'lib'), os.path.join(self.root, 'lib'))
+        share = os.path.join(self.root, 'share', 'brindlemar')
+        if with_share:
+            shutil.copytree(backend, os.path.join(share, 'backend'))
+            if with_node:
+                os.symlink(NODE, os.path.join(share, 'node'))
+        self.binary = os.path.join(self.root, 'bin', 'brindlemar')
+
+
+class App:
+    """The real binary, started in a desktop, with a fixture service that reports
+    into `reports`."""
+
+    def __init__(self, desktop, tree, mode='ready', extra_env=None, pages=None):
+        self.desktop = desktop
+        self.tree = tree
+        self.reports = os.path.join(desktop.root, 'reports')
+        os.makedirs(self.reports, exist_ok=True)
+        env = dict(desktop.env)
+        env.update({'FIXTURE_REPORT_DIR': self.reports, 'FIXTURE_MODE': mode})
+        if pages:
+            env['FIXTURE_PAGES_DIR'] = pages
+        env.update(extra_env or {})
+        self.env = env
+        self.log = open(os.path.join(desktop.root, 'app.log'), 'ab')
+        self.proc = subprocess.Popen([tree.binary], env=env, stdout=self.log, stderr=subprocess.STDOUT,
+                                     stdin=subprocess.DEVNULL)
+
+    def launch_again(self):
+        return subprocess.run([self.tree.binary], env=self.env, stdout=self.log, stderr=subprocess.STDOUT,
+                              stdin=subprocess.DEVNULL, timeout=30)
+
+    def main_window(self):
+        return wait_for(lambda: self.desktop.windows('^Brindlemar$'), what='the main window')[0]
+
+    # ---- what the fixture service reported ----
+    def _reports(self, kind):
+        return sorted(f for f in os.listdir(self.reports) if f.startswith(kind + '-'))
+
+    def service_pids(self):
+        return [int(f.split('-')[1]) for f in self._reports('start')]
+
+    def service_start(self, pid):
+        with open(os.path.join(self.reports, f'start-{pid}')) as f:
+            return json.load(f)
+
+    def service_env(self, pid):
+        with open(os.path.join(self.reports, f'env-{pid}')) as f:
+            return json.load(f)
+
+    def got_sigterm(self, pid):
+        return os.path.exists(os.path.join(self.reports, f'sigterm-{pid}'))
+
+    def release_readiness(self):
+        open(os.path.join(self.reports, 'go'), 'w').close()
+
+    def page_reports(self):
+        path = os.path.join(self.reports, 'reports.jsonl')
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def wait_page_text(self, text, timeout=30):
+        return wait_for(lambda: any(text == t for _, t in self.desktop.page_texts()),
+                        timeout=timeout, interval=0.3, what=f'page text {text!r}')
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+        self.log.close()
