@@ -22,8 +22,8 @@ function parseRange(header, size) {
     return { start: Math.max(0, size - n), end: size - 1 };
   }
   const start = Number(a);
-  let end = b === '' ? size - 1 : Number(b);
-  if (!Number.isSafeInteger(start) || !Number.isSafeInteger(end)) return null;
+  let end = b === '' ? Infinity : Number(b);
+  if (!Number.isSafeInteger(start) || (b !== '' && !Number.isSafeInteger(end))) return null;
   if (end < start) return null;
   if (start >= size) return 'unsatisfiable';
   if (end >= size) end = size - 1;

@@ -17,7 +17,7 @@ function tempTree(prefix = 'brindlemar-test-') {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
-// opts: { home, dataDir, port = 0, env = {}, uid, gid }
+// opts: { home, dataDir, port = 0, env = {}, uid, gid, backend = BACKEND }
 // Resolves to { proc, port, origin, output(), stop() } once the readiness line is seen;
 // rejects if the process exits first.
 function startService(opts) {
@@ -30,9 +30,10 @@ function startService(opts) {
     PORT: String(opts.port ?? 0),
     ...opts.env,
   };
-  const spawnOpts = { cwd: BACKEND, env, stdio: ['ignore', 'pipe', 'pipe'] };
+  const backend = opts.backend || BACKEND;
+  const spawnOpts = { cwd: backend, env, stdio: ['ignore', 'pipe', 'pipe'] };
   if (opts.uid !== undefined) Object.assign(spawnOpts, { uid: opts.uid, gid: opts.gid });
-  const proc = spawn(process.execPath, [SERVER], spawnOpts);
+  const proc = spawn(process.execPath, [path.join(backend, 'server.js')], spawnOpts);
   let out = '';
   const svc = {
     proc,
@@ -61,14 +62,22 @@ function startService(opts) {
   });
 }
 
+// A copy of the service that another user can run (the repository may sit in a folder
+// only its owner can enter).
+function copyBackend(dest) {
+  fs.cpSync(BACKEND, dest, { recursive: true });
+  return dest;
+}
+
 // A raw HTTP request (fetch would not let us choose Host). Resolves to
 // { status, headers, body (Buffer) }.
 function request(port, { method = 'GET', path: p = '/', headers = {}, body } = {}) {
   return new Promise((resolve, reject) => {
+    const all = { Host: `127.0.0.1:${port}`, ...headers };
+    // Host: null sends no Host header at all.
+    if (all.Host === null) delete all.Host;
     const req = http.request({
-      host: '127.0.0.1', port, method, path: p,
-      headers: { Host: `127.0.0.1:${port}`, ...headers },
-      agent: false,
+      host: '127.0.0.1', port, method, path: p, headers: all, agent: false, setHost: false,
     }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
@@ -84,7 +93,10 @@ function postJson(port, p, value, headers = {}) {
   return request(port, {
     method: 'POST', path: p, body: value,
     headers: { 'Content-Type': 'application/json', ...headers },
-  }).then((r) => ({ ...r, json: r.body.length ? JSON.parse(r.body) : null }));
+  }).then((r) => ({
+    ...r,
+    json: /json/.test(r.headers['content-type'] || '') ? JSON.parse(r.body) : null,
+  }));
 }
 
 async function getJson(port, p) {
@@ -103,4 +115,4 @@ async function scanned(port, timeoutMs = 10000) {
   }
 }
 
-module.exports = { BACKEND, SERVER, tempTree, startService, request, postJson, getJson, scanned };
+module.exports = { BACKEND, SERVER, tempTree, copyBackend, startService, request, postJson, getJson, scanned };
