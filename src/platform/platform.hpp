@@ -105,11 +105,81 @@ public:
     virtual void terminate() = 0;  // SIGTERM, without waiting
 };
 
-// ---- native playback and mini-player (filled in by their own subsystems) ----
+// An observation that stops when invalidated (or destroyed).
+class Observation {
+public:
+    virtual ~Observation() = default;
+    virtual void invalidate() = 0;
+};
 
+// An opaque token handed out by a platform service and handed back to it.
+struct Token {
+    std::uint64_t id = 0;
+    bool operator==(const Token&) const = default;
+};
+
+// ---- native playback ------------------------------------------------------------
+
+// The item's readiness: unknown until the media could be opened, failed when it
+// never could (missing file, 404, unsupported format).
+enum class ItemStatus { Unknown, ReadyToPlay, Failed };
+
+// Paused (also stopped), waiting to play (buffering or prerolling before it can
+// play at the requested rate), playing.
+enum class TimeControlStatus { Paused, WaitingToPlay, Playing };
+
+enum class MediaCharacteristic { Audible, Legible };
+
+// One audio or subtitle stream as a language choice sees it.
+struct MediaOption {
+    std::optional<std::string> extendedLanguageTag;  // the stream's language tag
+    std::optional<std::string> localeIdentifier;
+    bool operator==(const MediaOption&) const = default;
+};
+
+enum class ItemNotification { PlayedToEnd, FailedToPlayToEnd, PlaybackStalled };
+
+// The media a player plays. Its identity (the object) tells a current item from a
+// stale one.
+class PlayerItem {
+public:
+    virtual ~PlayerItem() = default;
+    virtual ItemStatus status() const = 0;
+    // The duration in seconds when it is known and numeric.
+    virtual std::optional<double> duration() const = 0;
+    // The options of the item's group for a characteristic, in a stable order;
+    // nothing when the item has no such group.
+    virtual std::optional<std::vector<MediaOption>> mediaSelectionOptions(
+        MediaCharacteristic characteristic) const = 0;
+    // Selects option `index` of that group, or no option at all (for subtitles: none shown).
+    virtual void selectMediaOption(std::optional<std::size_t> index,
+                                   MediaCharacteristic characteristic) = 0;
+};
+
+// A player of one item. Every callback comes on the main loop, and never from
+// inside the call that registered it.
 class Player {
 public:
     virtual ~Player() = default;
+    virtual std::shared_ptr<PlayerItem> currentItem() const = 0;
+    virtual TimeControlStatus timeControlStatus() const = 0;
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual void seek(double seconds) = 0;  // at a timescale of 600 per second
+
+    // After every change of the current item's status.
+    virtual std::unique_ptr<Observation> observeStatus(std::function<void()> changed) = 0;
+    // After every change of the time-control status.
+    virtual std::unique_ptr<Observation> observeTimeControlStatus(std::function<void()> changed) = 0;
+    // Every `interval` of playback time, with the current time in seconds.
+    virtual Token addPeriodicTimeObserver(std::chrono::milliseconds interval,
+                                          std::function<void(double seconds)> tick) = 0;
+    virtual void removeTimeObserver(Token token) = 0;
+    // Each time the current item posts the notification.
+    virtual Token addItemObserver(ItemNotification notification, std::function<void()> posted) = 0;
+    virtual void removeItemObserver(Token token) = 0;
+    // Once, when the item's audio and subtitle streams are known (or can never be).
+    virtual void loadMediaSelectionOptions(std::function<void()> completion) = 0;
 };
 
 class PlayerView {
@@ -125,19 +195,6 @@ public:
 class Panel {
 public:
     virtual ~Panel() = default;
-};
-
-// An observation that stops when invalidated (or destroyed).
-class Observation {
-public:
-    virtual ~Observation() = default;
-    virtual void invalidate() = 0;
-};
-
-// An opaque token handed out by a platform service and handed back to it.
-struct Token {
-    std::uint64_t id = 0;
-    bool operator==(const Token&) const = default;
 };
 
 // ---- the platform ------------------------------------------------------------
@@ -167,6 +224,12 @@ public:
     // Launches a child; nothing when the launch fails.
     virtual std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) = 0;
 
+    // A player for `url`, buffering up to `forwardBuffer` ahead; paused until play().
+    virtual std::unique_ptr<Player> createPlayer(const std::string& url,
+                                                 std::chrono::seconds forwardBuffer) = 0;
+
+    // Runs `work` on a later turn of the main loop.
+    virtual void post(std::function<void()> work) = 0;
     // Runs `work` on the main loop once `delay` has passed. Never cancelled.
     virtual void after(std::chrono::milliseconds delay, std::function<void()> work) = 0;
 };

@@ -157,6 +157,16 @@ std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildSpec& spec, ChildE
     return std::make_unique<FakeChild>(*this, record);
 }
 
+std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds) {
+    calls.push_back("createPlayer " + url);
+    return nullptr;
+}
+
+void FakePlatform::post(std::function<void()> work) {
+    calls.push_back("post");
+    timers_.push_back(Timer{now, timerOrder_++, std::move(work)});
+}
+
 void FakePlatform::after(std::chrono::milliseconds delay, std::function<void()> work) {
     calls.push_back("after " + std::to_string(delay.count()) + "ms");
     timers_.push_back(Timer{now + delay, timerOrder_++, std::move(work)});

@@ -70,6 +70,8 @@ public:
     std::string userDataDirectory() override;
     Environment environment() override;
     std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
+    std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer) override;
+    void post(std::function<void()> work) override;
     void after(std::chrono::milliseconds delay, std::function<void()> work) override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/gtk/gst_player.hpp"
 #include "platform/gtk/gtk_child_process.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
 #include "platform/gtk/gtk_web_view.hpp"
@@ -133,6 +134,15 @@ Environment GtkPlatform::environment() {
 
 std::unique_ptr<ChildProcess> GtkPlatform::launch(const ChildSpec& spec, ChildEvents events) {
     return launchChild(spec, std::move(events));
+}
+
+std::unique_ptr<Player> GtkPlatform::createPlayer(const std::string& url,
+                                                  std::chrono::seconds forwardBuffer) {
+    return createGstPlayer(url, forwardBuffer);
+}
+
+void GtkPlatform::post(std::function<void()> work) {
+    g_idle_add_full(G_PRIORITY_DEFAULT, runWork, new std::function<void()>(std::move(work)), freeWork);
 }
 
 void GtkPlatform::after(std::chrono::milliseconds delay, std::function<void()> work) {
