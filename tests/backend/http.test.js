@@ -125,16 +125,17 @@ test('only requests addressed to our own origin are served', async (t) => {
     ['no port', '127.0.0.1', 421],
     ['other port', '127.0.0.1:1', 421],
     ['empty', '', 421],
-    ['missing (refused by the HTTP layer itself)', null, 400],
+    // Newer Node refuses a request without Host itself (400); either way it is refused.
+    ['missing', null, [400, 421]],
   ];
   for (const [name, host, status] of hosts) {
     await t.test(name, async () => {
       for (const p of ['/', '/api/library', `/media/${clipId}`]) {
         const r = await request(port, { path: p, headers: { Host: host } });
-        assert.equal(r.status, status, `${p} with Host ${host}`);
+        assert.ok([status].flat().includes(r.status), `${p} with Host ${host}: ${r.status}`);
       }
       const post = await postJson(port, '/api/prefs', { audio: 'en' }, { Host: host });
-      assert.equal(post.status, status);
+      assert.ok([status].flat().includes(post.status));
     });
   }
 

@@ -21,8 +21,11 @@ function tempTree(prefix = 'brindlemar-test-') {
 // Resolves to { proc, port, origin, output(), stop() } once the readiness line is seen;
 // rejects if the process exits first.
 function startService(opts) {
+  // Like the shell: our own environment without BRINDLEMAR_* and NODE_*, plus the three.
+  const inherited = Object.fromEntries(Object.entries(process.env)
+    .filter(([k]) => !k.startsWith('BRINDLEMAR_') && !k.startsWith('NODE_')));
   const env = {
-    PATH: process.env.PATH,
+    ...inherited,
     HOME: opts.home,
     XDG_CONFIG_HOME: path.join(opts.home, '.config'),
     BRINDLEMAR_DATA_DIR: opts.dataDir,
