@@ -5,7 +5,7 @@
 // Once it really listens it prints "Brindlemar disponible en http://<bind>:<port>", the
 // line the desktop shell waits for. A port already taken is told on stderr and ends the
 // process with status 1, without that line. SIGTERM closes the server, writes any
-// pending state and exits within a second.
+// pending state and exits within a second; so does the death of the parent process.
 
 const fs = require('node:fs');
 const http = require('node:http');
@@ -122,3 +122,13 @@ function shutdown() {
 }
 process.on('SIGTERM', shutdown);
 process.on('SIGINT', shutdown);
+
+// If the program that started us ends without stopping us (it crashed or was killed), we
+// are handed to another parent. Leave then, rather than hold the port against its next
+// start.
+const parentAtStart = process.ppid;
+if (parentAtStart > 1) {
+  setInterval(() => {
+    if (process.ppid !== parentAtStart) shutdown();
+  }, 1000).unref();
+}

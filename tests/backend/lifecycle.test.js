@@ -5,8 +5,11 @@ const fs = require('node:fs');
 const http = require('node:http');
 const net = require('node:net');
 const path = require('node:path');
+const { spawn } = require('node:child_process');
 
-const { tempTree, startService, request, postJson, scanned } = require('./support/service');
+const {
+  BACKEND, SERVER, tempTree, startService, request, postJson, scanned,
+} = require('./support/service');
 
 test('the readiness line comes once, when the port already answers; the data folder is created', async () => {
   const root = tempTree();
@@ -105,4 +108,39 @@ test('SIGTERM ends the service within a second, with a download open, and keeps 
   assert.ok(took < 1000, `took ${took} ms`);
   const saved = JSON.parse(fs.readFileSync(path.join(dataDir, 'state.json'), 'utf8'));
   assert.equal(saved.media[id].position, 42);
+});
+
+test('the service leaves when the program that started it dies without stopping it', async () => {
+  const root = tempTree();
+  const env = {
+    ...process.env,
+    HOME: path.join(root, 'home'),
+    BRINDLEMAR_DATA_DIR: path.join(root, 'data'),
+    BRINDLEMAR_BIND: '127.0.0.1',
+    PORT: '0',
+  };
+  // A parent that starts the service and is then killed outright.
+  const parent = spawn('sh', ['-c', `"${process.execPath}" "${SERVER}" & echo "pid $!"; wait`], {
+    cwd: BACKEND, env, stdio: ['ignore', 'pipe', 'inherit'],
+  });
+  let out = '';
+  await new Promise((resolve) => parent.stdout.on('data', (d) => {
+    out += d;
+    if (/disponible en/.test(out)) resolve();
+  }));
+  const pid = Number(/pid (\d+)/.exec(out)[1]);
+  parent.kill('SIGKILL');
+  const gone = () => {
+    try {
+      // A process that has exited but is not yet reaped counts as gone.
+      return fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1][0] === 'Z';
+    } catch {
+      return true;
+    }
+  };
+  const end = Date.now() + 4000;
+  while (!gone() && Date.now() < end) await new Promise((r) => setTimeout(r, 50));
+  const stillRunning = !gone();
+  if (stillRunning) process.kill(pid, 'SIGKILL');
+  assert.equal(stillRunning, false, 'the orphaned service was still running after 4 s');
 });

@@ -139,8 +139,15 @@ function renderStatus() {
     $('#scan-text').title = lib.scan.current || '';
   }
   const list = (lib && lib.problems) || [];
-  problems.hidden = list.length === 0;
+  const notice = lib && lib.notice;
+  problems.hidden = list.length === 0 && !notice;
   problems.replaceChildren();
+  if (notice) {
+    const p = document.createElement('p');
+    p.className = 'problems-notice';
+    p.textContent = `Los datos guardados de la biblioteca no se podían leer; se han apartado y la biblioteca ha empezado de cero (${notice}).`;
+    problems.append(p);
+  }
   if (list.length) {
     const head = document.createElement('strong');
     head.textContent = list.length === 1 ? 'Una carpeta no se pudo leer:' : `${list.length} carpetas no se pudieron leer:`;
