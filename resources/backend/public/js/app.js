@@ -214,6 +214,8 @@ function render() {
   more.hidden = all.length <= shown.length;
   more.textContent = `Mostrar más (quedan ${(all.length - shown.length).toLocaleString('es-ES')})`;
 
+  $('#welcome').hidden = q !== '' || lib.scan.running || lib.items.some((i) => i.id !== 'ejemplo');
+
   const empty = $('#empty');
   if (all.length === 0) {
     empty.hidden = false;
@@ -242,6 +244,10 @@ function renderPip() {
 $('#pip').addEventListener('click', () => postPip(inMiniPlayer() ? 'exit' : 'enter'));
 window.addEventListener('brindlemar-pip-change', renderPip);
 $('#open-settings').addEventListener('click', () => settings.open());
+$('#welcome-add').addEventListener('click', () => {
+  settings.open();
+  $('#folder-input').focus();
+});
 $('#search').addEventListener('input', (e) => {
   view.query = e.target.value;
   view.limit = PAGE_SIZE;
