@@ -49,14 +49,31 @@ struct WebViewConfig {
     std::vector<UserScript> userScripts;
 };
 
+// A navigation or new-window request as the web view reports it.
+struct NavigationAction {
+    std::optional<std::string> url;  // nothing when the request has no URL
+    bool linkActivated = false;      // the user activated a link
+};
+
 // Callbacks a web view delivers to its owner.
 struct WebViewEvents {
     std::function<void(const PageMessage&)> scriptMessage;
+    // Navigation in any frame: true allows it, false cancels it.
+    std::function<bool(const NavigationAction&)> decidePolicy;
+    // A document asked for a new window; none is ever created.
+    std::function<void(const NavigationAction&)> createWebView;
+    std::function<void()> webProcessTerminated;
 };
 
-class WebView {
+// Something a window can show as its content, and over which native playback can
+// be laid.
+class View {
 public:
-    virtual ~WebView() = default;
+    virtual ~View() = default;
+};
+
+class WebView : public View {
+public:
     virtual void setInspectable(bool inspectable) = 0;
     // Loads a document from a string, with no base URL (about:blank, no host).
     virtual void loadHtml(const std::string& html) = 0;
@@ -74,7 +91,8 @@ public:
     virtual void setTitle(const std::string& title) = 0;
     virtual std::string title() const = 0;
     virtual void setMinSize(int width, int height) = 0;
-    virtual void setContentView(WebView& view) = 0;
+    virtual void setContentView(View& view) = 0;
+    virtual View* contentView() const = 0;
     virtual void center() = 0;
     virtual void makeKeyAndOrderFront() = 0;
 };
@@ -182,14 +200,46 @@ public:
     virtual void loadMediaSelectionOptions(std::function<void()> completion) = 0;
 };
 
-class PlayerView {
-public:
-    virtual ~PlayerView() = default;
+class PlayerView;
+
+// How the picture-in-picture window reports to the owner of a player view.
+struct PictureInPictureDelegate {
+    std::function<bool(PlayerView&)> shouldAutomaticallyDismissAtStart;
+    std::function<void(PlayerView&)> didStart;
+    std::function<void(PlayerView&)> didStop;
+    std::function<void(PlayerView&, std::function<void(bool restored)>)> restoreUserInterface;
 };
 
 class Spinner {
 public:
     virtual ~Spinner() = default;
+    virtual void startAnimation() = 0;
+    virtual void stopAnimation() = 0;  // hidden while stopped
+};
+
+// The video of a player with its controls, laid over a content view and sized
+// with it.
+class PlayerView {
+public:
+    virtual ~PlayerView() = default;
+    virtual void setPlayer(Player* player) = 0;  // nullptr lets go of the player
+    virtual void setAllowsPictureInPicturePlayback(bool allowed) = 0;
+    virtual void setPictureInPictureDelegate(PictureInPictureDelegate delegate) = 0;
+    // A button at the top leading corner, 20 px from both edges.
+    virtual void addBackButton(const std::string& title, std::function<void()> action) = 0;
+    // A large spinner, centred.
+    virtual std::unique_ptr<Spinner> addSpinner() = 0;
+    virtual void setHidden(bool hidden) = 0;
+    virtual void removeFromSuperview() = 0;
+};
+
+struct KeyDown {
+    bool escape = false;
+};
+
+struct ActivityOptions {
+    bool idleSystemSleepDisabled = true;
+    bool idleDisplaySleepDisabled = true;
 };
 
 class Panel {
@@ -227,6 +277,20 @@ public:
     // A player for `url`, buffering up to `forwardBuffer` ahead; paused until play().
     virtual std::unique_ptr<Player> createPlayer(const std::string& url,
                                                  std::chrono::seconds forwardBuffer) = 0;
+
+    // Lays a new player view over `content`, sized to it and resizing with it.
+    virtual std::unique_ptr<PlayerView> createPlayerView(View& content) = 0;
+    // Sees every key press in every window of the application first; returning
+    // true swallows it. Nothing when no monitor could be installed.
+    virtual std::optional<Token> addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) = 0;
+    virtual void removeKeyDownMonitor(Token token) = 0;
+
+    // Keeps the machine from sleeping (and the screen from blanking) until ended.
+    virtual Token beginActivity(const ActivityOptions& options, const std::string& reason) = 0;
+    virtual void endActivity(Token token) = 0;
+
+    // Hands a web address to the default browser; whether it opened is not known.
+    virtual void openUrl(const std::string& url) = 0;
 
     // Runs `work` on a later turn of the main loop.
     virtual void post(std::function<void()> work) = 0;

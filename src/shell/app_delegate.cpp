@@ -32,6 +32,16 @@ void AppDelegate::applicationDidFinishLaunching() {
     events.scriptMessage = [weak](const PageMessage& message) {
         if (auto self = weak.lock()) self->didReceiveScriptMessage(message);
     };
+    events.decidePolicy = [weak](const NavigationAction& action) {
+        auto self = weak.lock();
+        return self && self->decidePolicyForNavigationAction(action);
+    };
+    events.createWebView = [weak](const NavigationAction& action) {
+        if (auto self = weak.lock()) self->createWebViewForNavigationAction(action);
+    };
+    events.webProcessTerminated = [weak] {
+        if (auto self = weak.lock()) self->webProcessTerminated();
+    };
     web = platform_.createWebView(config, std::move(events));
     web->setInspectable(false);
 

@@ -9,6 +9,7 @@
 
 #include <unicode/unistr.h>
 
+#include "bridge/url.hpp"
 #include "platform/platform.hpp"
 
 namespace brindlemar {
@@ -32,7 +33,7 @@ public:
     std::unique_ptr<Panel> pipWindow;          // the floating mini-player panel
     std::unique_ptr<PlayerView> playerView;    // native playback view
     std::unique_ptr<Spinner> loadingIndicator; // spinner over the playback view
-    std::unique_ptr<Player> player;            // the native player
+    std::shared_ptr<Player> player;            // the native player
     std::optional<Token> timeObserver;
     std::optional<Token> endObserver;
     std::optional<Token> failObserver;
@@ -67,6 +68,34 @@ public:
 
     // ---- web bridge -----------------------------------------------------------
     void didReceiveScriptMessage(const PageMessage& message);
+    bool decidePolicyForNavigationAction(const NavigationAction& action);
+    void createWebViewForNavigationAction(const NavigationAction& action);
+    void webProcessTerminated();
+    void nativeEvent(const std::string& type, const std::string& extraFields);
+    void setPipState(bool state);
+
+    // ---- native player --------------------------------------------------------
+    void startNative(const Url& url, double position, const std::string& title,
+                     const std::string& audio, const std::string& subtitles);
+    void stopNative(bool notify);
+    void closeNative();
+    void selectLanguage(const std::string& choice, MediaCharacteristic characteristic,
+                        PlayerItem& item);
+    void playerItemStatusChanged(const std::weak_ptr<PlayerItem>& observed);
+    void timeControlStatusChanged(const std::weak_ptr<Player>& observed);
+    void playerTimeTick(double seconds);
+    void mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& item, const std::string& audio,
+                              const std::string& subtitles);
+
+    // ---- mini-player and picture-in-picture -------------------------------------
+    void enterPip();
+    void leavePip();
+    void restorePip();
+    bool playerViewShouldAutomaticallyDismissAtPictureInPictureStart(PlayerView& view);
+    void playerViewDidStartPictureInPicture(PlayerView& view);
+    void playerViewDidStopPictureInPicture(PlayerView& view);
+    void playerViewRestoreUserInterfaceForPictureInPictureStop(
+        PlayerView& view, const std::function<void(bool)>& completion);
 
     // ---- wake lock ------------------------------------------------------------
     void updateAwake();

@@ -9,7 +9,6 @@ namespace brindlemar {
 
 namespace {
 constexpr const char* readinessLine = "Brindlemar disponible en http://127.0.0.1:47874";
-constexpr const char* serviceOrigin = "http://127.0.0.1:47874";
 constexpr std::int32_t outputTailLength = 4096;
 constexpr auto requestTimeout = std::chrono::seconds(60);
 }  // namespace

@@ -45,7 +45,12 @@ public:
     void setMinSize(int w, int h) override {
         p_.calls.push_back("window.setMinSize " + std::to_string(w) + "x" + std::to_string(h));
     }
-    void setContentView(WebView&) override { p_.calls.push_back("window.setContentView web"); }
+    void setContentView(View& view) override {
+        p_.calls.push_back(std::string("window.setContentView ") +
+                           (dynamic_cast<WebView*>(&view) ? "web" : "view"));
+        content_ = &view;
+    }
+    View* contentView() const override { return content_; }
     void center() override { p_.calls.push_back("window.center"); }
     void makeKeyAndOrderFront() override {
         p_.calls.push_back("window.makeKeyAndOrderFront");
@@ -54,6 +59,7 @@ public:
 
 private:
     FakePlatform& p_;
+    View* content_ = nullptr;
 };
 
 class FakeChild final : public ChildProcess {
@@ -70,7 +76,182 @@ private:
     std::shared_ptr<ChildRecord> record_;
 };
 
+class FakeObservation final : public Observation {
+public:
+    FakeObservation(std::shared_ptr<PlayerRecord> record,
+                    std::map<std::uint64_t, std::function<void()>> PlayerRecord::*observers, std::uint64_t id)
+        : record_(std::move(record)), observers_(observers), id_(id) {}
+    ~FakeObservation() override { invalidate(); }
+    void invalidate() override { ((*record_).*observers_).erase(id_); }
+
+private:
+    std::shared_ptr<PlayerRecord> record_;
+    std::map<std::uint64_t, std::function<void()>> PlayerRecord::*observers_;
+    std::uint64_t id_;
+};
+
+class FakePlayerItem final : public PlayerItem {
+public:
+    explicit FakePlayerItem(PlayerRecord& record) : record_(record) {}
+    ItemStatus status() const override { return record_.status; }
+    std::optional<double> duration() const override { return record_.duration; }
+    std::optional<std::vector<MediaOption>> mediaSelectionOptions(MediaCharacteristic c) const override {
+        return c == MediaCharacteristic::Audible ? record_.audible : record_.legible;
+    }
+    void selectMediaOption(std::optional<std::size_t> index, MediaCharacteristic c) override {
+        record_.selections.push_back(std::string(c == MediaCharacteristic::Audible ? "audible " : "legible ") +
+                                     (index ? std::to_string(*index) : "none"));
+    }
+
+private:
+    PlayerRecord& record_;
+};
+
+class FakePlayer final : public Player {
+public:
+    FakePlayer(FakePlatform& p, std::shared_ptr<PlayerRecord> record) : p_(p), record_(std::move(record)) {
+        record_->item = std::make_shared<FakePlayerItem>(*record_);
+    }
+    ~FakePlayer() override {
+        record_->alive = false;
+        record_->item.reset();
+    }
+    std::shared_ptr<PlayerItem> currentItem() const override { return record_->item; }
+    TimeControlStatus timeControlStatus() const override { return record_->timeControl; }
+    void play() override { p_.calls.push_back("player.play"); }
+    void pause() override { p_.calls.push_back("player.pause"); }
+    void seek(double seconds) override {
+        p_.calls.push_back("player.seek " + std::to_string(static_cast<long long>(seconds * 600)) + "/600");
+    }
+    std::unique_ptr<Observation> observeStatus(std::function<void()> changed) override {
+        auto id = record_->nextId++;
+        record_->statusObservers[id] = std::move(changed);
+        return std::make_unique<FakeObservation>(record_, &PlayerRecord::statusObservers, id);
+    }
+    std::unique_ptr<Observation> observeTimeControlStatus(std::function<void()> changed) override {
+        auto id = record_->nextId++;
+        record_->rateObservers[id] = std::move(changed);
+        return std::make_unique<FakeObservation>(record_, &PlayerRecord::rateObservers, id);
+    }
+    Token addPeriodicTimeObserver(std::chrono::milliseconds interval, std::function<void(double)> tick) override {
+        p_.calls.push_back("player.addPeriodicTimeObserver " + std::to_string(interval.count()) + "ms");
+        auto id = record_->nextId++;
+        record_->timeObservers[id] = std::move(tick);
+        return Token{id};
+    }
+    void removeTimeObserver(Token token) override {
+        p_.calls.push_back("player.removeTimeObserver");
+        record_->timeObservers.erase(token.id);
+    }
+    Token addItemObserver(ItemNotification n, std::function<void()> posted) override {
+        auto id = record_->nextId++;
+        record_->itemObservers[id] = {n, std::move(posted)};
+        return Token{id};
+    }
+    void removeItemObserver(Token token) override {
+        p_.calls.push_back("player.removeItemObserver");
+        record_->itemObservers.erase(token.id);
+    }
+    void loadMediaSelectionOptions(std::function<void()> completion) override {
+        record_->mediaSelectionCompletions.push_back(std::move(completion));
+    }
+
+private:
+    FakePlatform& p_;
+    std::shared_ptr<PlayerRecord> record_;
+};
+
+class FakeSpinner final : public Spinner {
+public:
+    explicit FakeSpinner(FakePlatform& p) : p_(p) {}
+    void startAnimation() override {
+        p_.calls.push_back("spinner.start");
+        p_.spinnerSpinning = true;
+    }
+    void stopAnimation() override {
+        p_.calls.push_back("spinner.stop");
+        p_.spinnerSpinning = false;
+    }
+
+private:
+    FakePlatform& p_;
+};
+
+class FakePlayerView final : public PlayerView {
+public:
+    FakePlayerView(FakePlatform& p, std::shared_ptr<PlayerViewRecord> record) : p_(p), record_(std::move(record)) {
+        record_->view = this;
+    }
+    ~FakePlayerView() override { record_->view = nullptr; }
+    void setPlayer(Player* player) override {
+        p_.calls.push_back(player ? "playerView.setPlayer" : "playerView.setPlayer nil");
+        record_->player = player;
+    }
+    void setAllowsPictureInPicturePlayback(bool allowed) override {
+        p_.calls.push_back(std::string("playerView.allowsPictureInPicture ") + (allowed ? "yes" : "no"));
+        record_->pipAllowed = allowed;
+    }
+    void setPictureInPictureDelegate(PictureInPictureDelegate delegate) override { record_->pip = std::move(delegate); }
+    void addBackButton(const std::string& title, std::function<void()> action) override {
+        p_.calls.push_back("playerView.addBackButton " + title);
+        record_->backTitle = title;
+        record_->back = std::move(action);
+    }
+    std::unique_ptr<Spinner> addSpinner() override {
+        p_.calls.push_back("playerView.addSpinner");
+        return std::make_unique<FakeSpinner>(p_);
+    }
+    void setHidden(bool hidden) override {
+        p_.calls.push_back(std::string("playerView.hidden ") + (hidden ? "yes" : "no"));
+        record_->hidden = hidden;
+    }
+    void removeFromSuperview() override {
+        p_.calls.push_back("playerView.removeFromSuperview");
+        record_->inTree = false;
+    }
+
+private:
+    FakePlatform& p_;
+    std::shared_ptr<PlayerViewRecord> record_;
+};
+
 }  // namespace
+
+void FakePlatform::setItemStatus(PlayerRecord& player, ItemStatus status) {
+    player.status = status;
+    auto observers = player.statusObservers;
+    for (auto& [id, observer] : observers) observer();
+}
+
+void FakePlatform::setTimeControl(PlayerRecord& player, TimeControlStatus status) {
+    player.timeControl = status;
+    auto observers = player.rateObservers;
+    for (auto& [id, observer] : observers) observer();
+}
+
+void FakePlatform::tick(PlayerRecord& player, double seconds) {
+    auto observers = player.timeObservers;
+    for (auto& [id, observer] : observers) observer(seconds);
+}
+
+void FakePlatform::notify(PlayerRecord& player, ItemNotification notification) {
+    auto observers = player.itemObservers;
+    for (auto& [id, observer] : observers)
+        if (observer.first == notification) observer.second();
+}
+
+void FakePlatform::completeMediaSelection(PlayerRecord& player) {
+    auto completions = std::move(player.mediaSelectionCompletions);
+    player.mediaSelectionCompletions.clear();
+    for (auto& completion : completions) completion();
+}
+
+bool FakePlatform::pressKey(bool escape) {
+    auto monitors = keyMonitors_;
+    for (auto& [id, monitor] : monitors)
+        if (keyMonitors_.count(id) && monitor(KeyDown{escape})) return true;
+    return false;
+}
 
 void FakePlatform::advance(std::chrono::milliseconds by) {
     const auto target = now + by;
@@ -157,9 +338,48 @@ std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildSpec& spec, ChildE
     return std::make_unique<FakeChild>(*this, record);
 }
 
-std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds) {
-    calls.push_back("createPlayer " + url);
-    return nullptr;
+std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds buffer) {
+    calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s");
+    auto record = std::make_shared<PlayerRecord>();
+    record->url = url;
+    players.push_back(record);
+    return std::make_unique<FakePlayer>(*this, record);
+}
+
+std::unique_ptr<PlayerView> FakePlatform::createPlayerView(View& content) {
+    calls.push_back(std::string("createPlayerView over ") + (dynamic_cast<WebView*>(&content) ? "web" : "view"));
+    auto record = std::make_shared<PlayerViewRecord>();
+    playerViews.push_back(record);
+    return std::make_unique<FakePlayerView>(*this, record);
+}
+
+std::optional<Token> FakePlatform::addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) {
+    calls.push_back("addKeyDownMonitor");
+    Token token{nextToken_++};
+    keyMonitors_[token.id] = std::move(handler);
+    return token;
+}
+
+void FakePlatform::removeKeyDownMonitor(Token token) {
+    calls.push_back("removeKeyDownMonitor");
+    keyMonitors_.erase(token.id);
+}
+
+Token FakePlatform::beginActivity(const ActivityOptions& options, const std::string& reason) {
+    calls.push_back("beginActivity " + reason + (options.idleSystemSleepDisabled && options.idleDisplaySleepDisabled ? " system+display" : ""));
+    Token token{nextToken_++};
+    heldActivities.insert(token.id);
+    return token;
+}
+
+void FakePlatform::endActivity(Token token) {
+    calls.push_back("endActivity");
+    heldActivities.erase(token.id);
+}
+
+void FakePlatform::openUrl(const std::string& url) {
+    calls.push_back("openUrl " + url);
+    openedUrls.push_back(url);
 }
 
 void FakePlatform::post(std::function<void()> work) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,36 @@
 namespace brindlemar::testing {
 
 using namespace std::chrono_literals;
+
+// What a fake player records, kept after the player itself is gone.
+struct PlayerRecord {
+    std::string url;
+    bool alive = true;
+    ItemStatus status = ItemStatus::Unknown;
+    TimeControlStatus timeControl = TimeControlStatus::Paused;
+    std::optional<double> duration;
+    std::optional<std::vector<MediaOption>> audible;
+    std::optional<std::vector<MediaOption>> legible;
+    std::vector<std::string> selections;  // "audible 1", "legible none", ...
+    std::shared_ptr<PlayerItem> item;
+    std::map<std::uint64_t, std::function<void()>> statusObservers;
+    std::map<std::uint64_t, std::function<void()>> rateObservers;
+    std::map<std::uint64_t, std::function<void(double)>> timeObservers;
+    std::map<std::uint64_t, std::pair<ItemNotification, std::function<void()>>> itemObservers;
+    std::vector<std::function<void()>> mediaSelectionCompletions;
+    std::uint64_t nextId = 1;
+};
+
+struct PlayerViewRecord {
+    bool inTree = true;
+    bool hidden = false;
+    bool pipAllowed = false;
+    Player* player = nullptr;
+    std::string backTitle;
+    std::function<void()> back;
+    PictureInPictureDelegate pip;
+    PlayerView* view = nullptr;
+};
 
 struct ChildRecord {
     ChildSpec spec;
@@ -33,6 +65,11 @@ public:
     std::vector<std::string> loads;                 // "html:<document>" or "url:<url>"
     std::vector<std::string> scripts;               // evaluated scripts
     std::vector<std::shared_ptr<ChildRecord>> children;  // launched children
+    std::vector<std::shared_ptr<PlayerRecord>> players;
+    std::vector<std::shared_ptr<PlayerViewRecord>> playerViews;
+    std::set<std::uint64_t> heldActivities;
+    std::vector<std::string> openedUrls;
+    bool spinnerSpinning = false;
     std::vector<Menu> menus;
     WebViewConfig webConfig;
     std::string windowTitle;
@@ -60,6 +97,17 @@ public:
     std::size_t urlLoads() const;
     void closeMainWindow();
 
+    // The player's side: status changes, time ticks, notifications, key presses.
+    PlayerRecord& lastPlayer() { return *players.back(); }
+    void setItemStatus(PlayerRecord& player, ItemStatus status);
+    void setTimeControl(PlayerRecord& player, TimeControlStatus status);
+    void tick(PlayerRecord& player, double seconds);
+    void notify(PlayerRecord& player, ItemNotification notification);
+    void completeMediaSelection(PlayerRecord& player);
+    bool pressKey(bool escape);  // true when a monitor swallowed it
+    std::size_t keyMonitors() const { return keyMonitors_.size(); }
+    void runPosted() { advance(std::chrono::milliseconds(0)); }
+
     // ---- Platform ----
     void setMainMenu(const std::vector<Menu>& menus, std::function<void(MenuAction)> chosen) override;
     std::unique_ptr<WebView> createWebView(const WebViewConfig& config, WebViewEvents events) override;
@@ -71,6 +119,12 @@ public:
     Environment environment() override;
     std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
     std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer) override;
+    std::unique_ptr<PlayerView> createPlayerView(View& content) override;
+    std::optional<Token> addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) override;
+    void removeKeyDownMonitor(Token token) override;
+    Token beginActivity(const ActivityOptions& options, const std::string& reason) override;
+    void endActivity(Token token) override;
+    void openUrl(const std::string& url) override;
     void post(std::function<void()> work) override;
     void after(std::chrono::milliseconds delay, std::function<void()> work) override;
 
@@ -81,6 +135,8 @@ private:
         std::function<void()> work;
     };
     std::vector<Timer> timers_;
+    std::map<std::uint64_t, std::function<bool(const KeyDown&)>> keyMonitors_;
+    std::uint64_t nextToken_ = 1;
     std::uint64_t timerOrder_ = 0;
 };
 

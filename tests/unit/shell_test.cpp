@@ -109,7 +109,7 @@ TEST_F(ShellTest, ClosingTheMainWindowQuitsOnlyWhenNothingElseIsOpen) {
         FakePlatform p;
         auto delegate = std::make_shared<AppDelegate>(p);
         delegate->applicationDidFinishLaunching();
-        if (c.playing) delegate->playerView = std::make_unique<PlayerView>();
+        if (c.playing) delegate->playerView = p.createPlayerView(*delegate->web);
         if (c.miniPlayer) delegate->pipWindow = std::make_unique<Panel>();
         p.closeMainWindow();
         EXPECT_EQ(p.quitCalls, c.quits ? 1 : 0);

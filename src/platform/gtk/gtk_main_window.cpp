@@ -1,7 +1,7 @@
 #include "platform/gtk/gtk_main_window.hpp"
 
 #include "platform/gtk/gref.hpp"
-#include "platform/gtk/gtk_web_view.hpp"
+#include "platform/gtk/gtk_view.hpp"
 
 namespace brindlemar::gtk {
 
@@ -19,7 +19,7 @@ public:
             menuBar_ = gtk_menu_bar_new_from_model(menuBar);
             gtk_box_pack_start(GTK_BOX(box), menuBar_, FALSE, FALSE, 0);
         }
-        content_ = gtk_overlay_new();
+        content_ = gtk_event_box_new();
         gtk_box_pack_start(GTK_BOX(box), content_, TRUE, TRUE, 0);
         gtk_container_add(GTK_CONTAINER(window_.get()), box);
         gtk_widget_show_all(box);
@@ -49,13 +49,12 @@ public:
         gtk_window_set_geometry_hints(window_.get(), nullptr, &hints, GDK_HINT_MIN_SIZE);
     }
 
-    void setContentView(WebView& view) override {
-        GtkWidget* widget = widgetOf(view);
-        if (GtkWidget* current = gtk_bin_get_child(GTK_BIN(content_)))
-            gtk_container_remove(GTK_CONTAINER(content_), current);
-        gtk_container_add(GTK_CONTAINER(content_), widget);
-        gtk_widget_show(widget);
+    void setContentView(View& view) override {
+        moveInto(GTK_WIDGET(hostOf(view)), GTK_CONTAINER(content_));
+        contentView_ = &view;
     }
+
+    View* contentView() const override { return contentView_; }
 
     void center() override { gtk_window_set_position(window_.get(), GTK_WIN_POS_CENTER); }
 
@@ -82,6 +81,7 @@ private:
     GRef<GtkWindow> window_;
     GtkWidget* menuBar_ = nullptr;
     GtkWidget* content_ = nullptr;
+    View* contentView_ = nullptr;
     gulong deleteSignal_ = 0;
 };
 

@@ -9,8 +9,7 @@
 
 namespace brindlemar::gtk {
 
-// The main window: the menu bar on top of a content slot. The content slot is an
-// overlay, so that native playback can later be laid over the page.
+// The main window: the menu bar on top of the content view.
 std::unique_ptr<Window> createMainWindow(GtkApplication* app, GMenuModel* menuBar, int width,
                                          int height, std::function<void()> closed);
 

@@ -5,6 +5,7 @@
 #include "platform/gtk/gst_player.hpp"
 #include "platform/gtk/gtk_child_process.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
+#include "platform/gtk/gtk_player_view.hpp"
 #include "platform/gtk/gtk_web_view.hpp"
 
 namespace brindlemar::gtk {
@@ -48,7 +49,10 @@ void freeWork(gpointer data) {
 
 }  // namespace
 
-GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app) {
+GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app), activities_(app) {
+    // Every event of every window passes here first, so key monitors see key
+    // presses before any widget does.
+    gdk_event_handler_set(handleEvent, this, nullptr);
     std::string dir = executableDirectory();
     if (!dir.empty()) {
         g_autofree char* prefix = g_canonicalize_filename("..", dir.c_str());
@@ -56,7 +60,48 @@ GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app) {
     }
 }
 
-GtkPlatform::~GtkPlatform() = default;
+GtkPlatform::~GtkPlatform() {
+    gdk_event_handler_set(reinterpret_cast<GdkEventFunc>(gtk_main_do_event), nullptr, nullptr);
+}
+
+void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
+    auto* self = static_cast<GtkPlatform*>(data);
+    if (event->type == GDK_KEY_PRESS && !self->keyMonitors_.empty()) {
+        KeyDown key{event->key.keyval == GDK_KEY_Escape};
+        // A monitor may remove itself (or others) while it runs.
+        auto monitors = self->keyMonitors_;
+        for (auto& [id, monitor] : monitors) {
+            if (self->keyMonitors_.count(id) && monitor(key)) return;
+        }
+    }
+    gtk_main_do_event(event);
+}
+
+std::unique_ptr<PlayerView> GtkPlatform::createPlayerView(View& content) {
+    return gtk::createPlayerView(content);
+}
+
+std::optional<Token> GtkPlatform::addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) {
+    Token token{nextKeyMonitor_++};
+    keyMonitors_[token.id] = std::move(handler);
+    return token;
+}
+
+void GtkPlatform::removeKeyDownMonitor(Token token) {
+    keyMonitors_.erase(token.id);
+}
+
+Token GtkPlatform::beginActivity(const ActivityOptions& options, const std::string& reason) {
+    return activities_.begin(options, reason);
+}
+
+void GtkPlatform::endActivity(Token token) {
+    activities_.end(token);
+}
+
+void GtkPlatform::openUrl(const std::string& url) {
+    g_app_info_launch_default_for_uri(url.c_str(), nullptr, nullptr);
+}
 
 void GtkPlatform::setMainMenu(const std::vector<Menu>& menus,
                               std::function<void(MenuAction)> chosen) {

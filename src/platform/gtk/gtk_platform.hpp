@@ -2,7 +2,10 @@
 
 #include <gtk/gtk.h>
 
+#include <map>
+
 #include "platform/gtk/gref.hpp"
+#include "platform/gtk/gtk_activity.hpp"
 #include "platform/platform.hpp"
 
 namespace brindlemar::gtk {
@@ -30,6 +33,12 @@ public:
     std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
     std::unique_ptr<Player> createPlayer(const std::string& url,
                                          std::chrono::seconds forwardBuffer) override;
+    std::unique_ptr<PlayerView> createPlayerView(View& content) override;
+    std::optional<Token> addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) override;
+    void removeKeyDownMonitor(Token token) override;
+    Token beginActivity(const ActivityOptions& options, const std::string& reason) override;
+    void endActivity(Token token) override;
+    void openUrl(const std::string& url) override;
     void post(std::function<void()> work) override;
     void after(std::chrono::milliseconds delay, std::function<void()> work) override;
 
@@ -38,6 +47,11 @@ private:
     GRef<GMenuModel> menuBar_;
     std::function<void(MenuAction)> menuChosen_;
     std::string installPrefix_;  // <directory of the executable>/..
+    Activities activities_;
+    std::map<std::uint64_t, std::function<bool(const KeyDown&)>> keyMonitors_;
+    std::uint64_t nextKeyMonitor_ = 1;
+
+    static void handleEvent(GdkEvent* event, gpointer data);
 };
 
 }  // namespace brindlemar::gtk

@@ -1,6 +1,7 @@
 #include "platform/gtk/gtk_web_view.hpp"
 
 #include "platform/gtk/gref.hpp"
+#include "platform/gtk/gtk_view.hpp"
 #include "webext/page_message_wire.hpp"
 
 namespace brindlemar::gtk {
@@ -27,7 +28,7 @@ BodyValue decodeBody(GVariant* value) {
     return BodyValue();
 }
 
-class GtkWebView final : public WebView {
+class GtkWebView final : public WebView, public GtkView {
 public:
     GtkWebView(const WebViewConfig& config, WebViewEvents events,
                const std::string& extensionDirectory)
@@ -67,6 +68,13 @@ public:
                                     "user-content-manager", content.get(), "settings",
                                     settings.get(), "website-policies", policies.get(), nullptr);
         view_ = adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
+        host_ = adopt(GTK_OVERLAY(g_object_ref_sink(gtk_overlay_new())));
+        gtk_container_add(GTK_CONTAINER(host_.get()), GTK_WIDGET(view_.get()));
+        gtk_widget_show_all(GTK_WIDGET(host_.get()));
+        policySignal_ = g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
+        createSignal_ = g_signal_connect(view_.get(), "create", G_CALLBACK(onCreate), this);
+        terminatedSignal_ = g_signal_connect(view_.get(), "web-process-terminated",
+                                             G_CALLBACK(onWebProcessTerminated), this);
         messageSignal_ = g_signal_connect(view_.get(), "user-message-received",
                                           G_CALLBACK(onUserMessage), this);
         loadSignal_ = g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
@@ -76,10 +84,13 @@ public:
         g_clear_handle_id(&loadTimeout_, g_source_remove);
         g_clear_signal_handler(&messageSignal_, view_.get());
         g_clear_signal_handler(&loadSignal_, view_.get());
+        g_clear_signal_handler(&policySignal_, view_.get());
+        g_clear_signal_handler(&createSignal_, view_.get());
+        g_clear_signal_handler(&terminatedSignal_, view_.get());
         g_clear_signal_handler(&contextSignal_, context_.get());
     }
 
-    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+    GtkOverlay* host() const override { return host_.get(); }
 
     void setInspectable(bool inspectable) override {
         webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(view_.get()),
@@ -145,6 +156,48 @@ private:
         return TRUE;
     }
 
+    static NavigationAction actionOf(WebKitNavigationAction* action) {
+        NavigationAction result;
+        WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        if (uri) result.url = uri;
+        result.linkActivated = action && webkit_navigation_action_get_navigation_type(action) ==
+                                             WEBKIT_NAVIGATION_TYPE_LINK_CLICKED;
+        return result;
+    }
+
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            // WebKit asks here first, then emits "create": the new-window rules
+            // are applied there, so let the request through to it.
+            webkit_policy_decision_use(decision);
+            return TRUE;
+        }
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        bool allow = self->events_.decidePolicy && self->events_.decidePolicy(actionOf(action));
+        if (allow) {
+            webkit_policy_decision_use(decision);
+        } else {
+            webkit_policy_decision_ignore(decision);
+        }
+        return TRUE;
+    }
+
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (self->events_.createWebView) self->events_.createWebView(actionOf(action));
+        return nullptr;
+    }
+
+    static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (self->events_.webProcessTerminated) self->events_.webProcessTerminated();
+    }
+
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<GtkWebView*>(data);
         if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED)
@@ -161,11 +214,15 @@ private:
     WebViewEvents events_;
     GRef<WebKitWebContext> context_;
     GRef<WebKitWebView> view_;
+    GRef<GtkOverlay> host_;
     std::string extensionDirectory_;
     std::vector<std::string> handlerNames_;
     gulong contextSignal_ = 0;
     gulong messageSignal_ = 0;
     gulong loadSignal_ = 0;
+    gulong policySignal_ = 0;
+    gulong createSignal_ = 0;
+    gulong terminatedSignal_ = 0;
     guint loadTimeout_ = 0;
 };
 
@@ -174,10 +231,6 @@ private:
 std::unique_ptr<WebView> createWebView(const WebViewConfig& config, WebViewEvents events,
                                        const std::string& extensionDirectory) {
     return std::make_unique<GtkWebView>(config, std::move(events), extensionDirectory);
-}
-
-GtkWidget* widgetOf(WebView& view) {
-    return static_cast<GtkWebView&>(view).widget();
 }
 
 }  // namespace brindlemar::gtk

@@ -14,7 +14,4 @@ namespace brindlemar::gtk {
 std::unique_ptr<WebView> createWebView(const WebViewConfig& config, WebViewEvents events,
                                        const std::string& extensionDirectory);
 
-// The GTK widget behind a WebView made by createWebView.
-GtkWidget* widgetOf(WebView& view);
-
 }  // namespace brindlemar::gtk

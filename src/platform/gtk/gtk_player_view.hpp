@@ -1,0 +1,12 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.hpp"
+
+namespace brindlemar::gtk {
+
+// Lays a player view over a content view (see GtkView).
+std::unique_ptr<PlayerView> createPlayerView(View& content);
+
+}  // namespace brindlemar::gtk

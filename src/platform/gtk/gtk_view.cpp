@@ -1,0 +1,24 @@
+#include "platform/gtk/gtk_view.hpp"
+
+namespace brindlemar::gtk {
+
+void moveInto(GtkWidget* child, GtkContainer* container) {
+    // Keep the child alive while it has no parent.
+    g_object_ref(child);
+    if (GtkWidget* parent = gtk_widget_get_parent(child)) {
+        if (parent == GTK_WIDGET(container)) {
+            g_object_unref(child);
+            return;
+        }
+        gtk_container_remove(GTK_CONTAINER(parent), child);
+    }
+    if (GTK_IS_BIN(container)) {
+        if (GtkWidget* current = gtk_bin_get_child(GTK_BIN(container)))
+            gtk_container_remove(container, current);
+    }
+    gtk_container_add(container, child);
+    gtk_widget_show(child);
+    g_object_unref(child);
+}
+
+}  // namespace brindlemar::gtk

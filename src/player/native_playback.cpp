@@ -1,0 +1,142 @@
+// Native playback laid over the page: starting it, and ending it in a fixed order.
+#include <cmath>
+
+#include "shell/app_delegate.hpp"
+
+namespace brindlemar {
+
+namespace {
+constexpr auto forwardBuffer = std::chrono::seconds(30);
+constexpr auto progressInterval = std::chrono::milliseconds(1000);
+}  // namespace
+
+void AppDelegate::startNative(const Url& url, double position, const std::string& title,
+                              const std::string& audio, const std::string& subtitles) {
+    stopNative(false);
+
+    View* content = window ? window->contentView() : nullptr;
+    if (!content) return;
+
+    std::shared_ptr<Player> newPlayer = platform_.createPlayer(url.absoluteString, forwardBuffer);
+    if (!newPlayer) {
+        // No player could be built at all: the page hears it as a failed video.
+        nativeEvent("error", "");
+        return;
+    }
+
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    std::unique_ptr<PlayerView> view = platform_.createPlayerView(*content);
+    view->setPlayer(newPlayer.get());
+    view->setAllowsPictureInPicturePlayback(true);
+    view->setPictureInPictureDelegate(PictureInPictureDelegate{
+        [weak](PlayerView& v) {
+            auto self = weak.lock();
+            return self && self->playerViewShouldAutomaticallyDismissAtPictureInPictureStart(v);
+        },
+        [weak](PlayerView& v) {
+            if (auto self = weak.lock()) self->playerViewDidStartPictureInPicture(v);
+        },
+        [weak](PlayerView& v) {
+            if (auto self = weak.lock()) self->playerViewDidStopPictureInPicture(v);
+        },
+        [weak](PlayerView& v, std::function<void(bool)> completion) {
+            if (auto self = weak.lock()) self->playerViewRestoreUserInterfaceForPictureInPictureStop(v, completion);
+        },
+    });
+    view->addBackButton("\u2190 Volver", [weak] {
+        if (auto self = weak.lock()) self->closeNative();
+    });
+    std::unique_ptr<Spinner> spinner = view->addSpinner();
+    spinner->startAnimation();
+
+    loadingIndicator = std::move(spinner);
+    playerView = std::move(view);
+    player = newPlayer;
+
+    window->setTitle(title);
+    if (position > 1.0) player->seek(position);
+
+    // Observers hold the delegate and what they observe weakly, and check on the
+    // main loop that it is still the current player or item before acting.
+    std::weak_ptr<PlayerItem> item = player->currentItem();
+    std::weak_ptr<Player> observed = player;
+    Platform& platform = platform_;
+    playerStatus = player->observeStatus([weak, item, &platform] {
+        platform.post([weak, item] {
+            if (auto self = weak.lock()) self->playerItemStatusChanged(item);
+        });
+    });
+    player->loadMediaSelectionOptions([weak, item, audio, subtitles, &platform] {
+        platform.post([weak, item, audio, subtitles] {
+            if (auto self = weak.lock()) self->mediaSelectionLoaded(item, audio, subtitles);
+        });
+    });
+    player->play();
+    auto rateChanged = [weak, observed, &platform] {
+        platform.post([weak, observed] {
+            if (auto self = weak.lock()) self->timeControlStatusChanged(observed);
+        });
+    };
+    rateObserver = player->observeTimeControlStatus(rateChanged);
+    rateChanged();  // the current status, reported once at registration
+    timeObserver = player->addPeriodicTimeObserver(progressInterval, [weak](double seconds) {
+        if (auto self = weak.lock()) self->playerTimeTick(seconds);
+    });
+    auto sends = [weak](const char* type) {
+        return [weak, type] {
+            if (auto self = weak.lock()) self->nativeEvent(type, "");
+        };
+    };
+    endObserver = player->addItemObserver(ItemNotification::PlayedToEnd, sends("ended"));
+    failObserver = player->addItemObserver(ItemNotification::FailedToPlayToEnd, sends("error"));
+    stallObserver = player->addItemObserver(ItemNotification::PlaybackStalled, sends("stalled"));
+    escapeMonitor = platform_.addKeyDownMonitor([weak](const KeyDown& key) {
+        auto self = weak.lock();
+        if (!key.escape || !self || !self->playerView) return false;
+        self->stopNative(true);
+        return true;
+    });
+
+    nativeEvent("ready", "");
+}
+
+void AppDelegate::stopNative(bool notify) {
+    if (playerStatus) playerStatus->invalidate();
+    playerStatus.reset();
+    if (rateObserver) rateObserver->invalidate();
+    rateObserver.reset();
+
+    awakeNative = false;
+    updateAwake();
+
+    if (timeObserver) {
+        if (player) player->removeTimeObserver(*timeObserver);
+        timeObserver.reset();
+    }
+    for (std::optional<Token>* token : {&endObserver, &failObserver, &stallObserver}) {
+        if (*token && player) player->removeItemObserver(**token);
+        token->reset();
+    }
+    if (escapeMonitor) {
+        platform_.removeKeyDownMonitor(*escapeMonitor);
+        escapeMonitor.reset();
+    }
+
+    if (playerView) playerView->setAllowsPictureInPicturePlayback(false);
+    if (player) player->pause();
+    if (playerView) playerView->setPlayer(nullptr);
+    if (loadingIndicator) loadingIndicator->stopAnimation();
+    loadingIndicator.reset();
+    if (playerView) playerView->removeFromSuperview();
+    playerView.reset();
+    player.reset();
+
+    if (window) window->setTitle("Brindlemar");
+    if (notify) nativeEvent("closed", "");
+}
+
+void AppDelegate::closeNative() {
+    stopNative(true);
+}
+
+}  // namespace brindlemar

@@ -1,0 +1,49 @@
+// What the native player reports while it plays: failures, the time-control
+// status (spinner and wake lock), progress, and the moment its audio and subtitle
+// streams are known.
+#include <cmath>
+
+#include "bridge/page_events.hpp"
+#include "shell/app_delegate.hpp"
+
+namespace brindlemar {
+
+void AppDelegate::playerItemStatusChanged(const std::weak_ptr<PlayerItem>& observed) {
+    if (!player) return;
+    std::shared_ptr<PlayerItem> item = player->currentItem();
+    if (!item || item != observed.lock()) return;  // an earlier video's item
+    if (item->status() != ItemStatus::Failed) return;
+    nativeEvent("error", "");
+    stopNative(false);
+}
+
+void AppDelegate::timeControlStatusChanged(const std::weak_ptr<Player>& observed) {
+    if (!player || player != observed.lock()) return;
+    awakeNative = player->timeControlStatus() != TimeControlStatus::Paused;
+    updateAwake();
+    if (!loadingIndicator) return;
+    if (player->timeControlStatus() == TimeControlStatus::WaitingToPlay) {
+        loadingIndicator->startAnimation();
+    } else {
+        loadingIndicator->stopAnimation();
+    }
+}
+
+void AppDelegate::playerTimeTick(double seconds) {
+    if (!player) return;
+    std::shared_ptr<PlayerItem> item = player->currentItem();
+    if (!item) return;
+    double duration = item->duration().value_or(0.0);
+    if (!std::isfinite(duration)) duration = 0.0;
+    nativeEvent("time", "position:" + formatNumber(seconds) + ",duration:" + formatNumber(duration));
+}
+
+void AppDelegate::mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& observed,
+                                       const std::string& audio, const std::string& subtitles) {
+    std::shared_ptr<PlayerItem> item = observed.lock();
+    if (!item || !player || player->currentItem() != item) return;
+    selectLanguage(audio, MediaCharacteristic::Audible, *item);
+    selectLanguage(subtitles, MediaCharacteristic::Legible, *item);
+}
+
+}  // namespace brindlemar
