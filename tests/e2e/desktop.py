@@ -103,6 +103,51 @@ class Desktop:
     def run(self, *args, check=True, **kw):
         return subprocess.run(list(args), env=self.env, check=check, capture_output=True, text=True, **kw)
 
+    # ---- session services ----
+    def start_mock(self, template):
+        """Starts a python3-dbusmock service from tests/e2e/mocks/<template>.py and
+        waits until its name is on the bus."""
+        module = os.path.join(HERE, 'mocks', template + '.py')
+        with open(module) as f:
+            name = next(line.split("'")[1] for line in f if line.startswith('BUS_NAME'))
+        proc = subprocess.Popen([SYSTEM_PYTHON, '-m', 'dbusmock', '--session', '--template', module],
+                                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(proc)
+        wait_for(lambda: self.run('gdbus', 'call', '--session', '--dest', 'org.freedesktop.DBus',
+                                  '--object-path', '/org/freedesktop/DBus', '--method',
+                                  'org.freedesktop.DBus.NameHasOwner', name, check=False).stdout.startswith('(true'),
+                 timeout=15, what=f'{name} on the session bus')
+
+    def install_recording_browser(self):
+        """Makes a handler that only records the addresses it is given the default
+        for http and https; returns the file it records into."""
+        log = os.path.join(self.root, 'browser.log')
+        apps = os.path.join(self.env['XDG_DATA_HOME'], 'applications')
+        os.makedirs(apps, exist_ok=True)
+        os.makedirs(self.env['XDG_CONFIG_HOME'], exist_ok=True)
+        recorder = os.path.join(self.root, 'record-url')
+        with open(recorder, 'w') as f:
+            f.write(f'#!/bin/sh\necho "$1" >> {log}\n')
+        os.chmod(recorder, 0o755)
+        with open(os.path.join(apps, 'grabador.desktop'), 'w') as f:
+            f.write('[Desktop Entry]\nType=Application\nName=Grabador\n'
+                    f'Exec={recorder} %u\n'
+                    'MimeType=x-scheme-handler/http;x-scheme-handler/https;\n')
+        with open(os.path.join(self.env['XDG_CONFIG_HOME'], 'mimeapps.list'), 'w') as f:
+            f.write('[Default Applications]\nx-scheme-handler/http=grabador.desktop\n'
+                    'x-scheme-handler/https=grabador.desktop\n')
+        open(log, 'w').close()
+        return log
+
+    def click(self, wid, x, y):
+        """A real pointer click at (x, y) inside window `wid`."""
+        self.run('xdotool', 'mousemove', '--window', str(wid), str(x), str(y))
+        self.run('xdotool', 'click', '1')
+
+    def mock_calls(self, name, path):
+        out = self.run(SYSTEM_PYTHON, os.path.join(HERE, 'mocks', 'calls.py'), name, path)
+        return json.loads(out.stdout)
+
     # ---- windows and keys ----
     def windows(self, name_regex='.'):
         out = self.run('xdotool', 'search', '--onlyvisible', '--name', name_regex, check=False).stdout
@@ -227,6 +272,20 @@ class App:
 
     def got_sigterm(self, pid):
         return os.path.exists(os.path.join(self.reports, f'sigterm-{pid}'))
+
+    def run_in_page(self, script, timeout=20):
+        """Queues a script for the fixture page (pages that load harness.js) and
+        returns what it evaluated to."""
+        self.commands = getattr(self, 'commands', 0) + 1
+        command = f'/*{self.commands}*/ ' + script.replace('\n', ' ')
+        with open(os.path.join(self.reports, 'commands.txt'), 'a') as f:
+            f.write(command + '\n')
+        ran = self.wait_report(lambda r: r.get('event') == 'ran' and r.get('command') == command,
+                               timeout=timeout, what=f'the page to run {script!r}')
+        return ran[-1]['result']
+
+    def wait_report(self, predicate, timeout=20, what='a page report'):
+        return wait_for(lambda: [r for r in self.page_reports() if predicate(r)], timeout=timeout, what=what)
 
     def release_readiness(self):
         open(os.path.join(self.reports, 'go'), 'w').close()
