@@ -92,6 +92,8 @@ public:
     virtual std::string title() const = 0;
     virtual void setMinSize(int width, int height) = 0;
     virtual void setContentView(View& view) = 0;
+    // Shows a view that the window alone keeps, until the next content replaces it.
+    virtual void setContentView(std::unique_ptr<View> view) = 0;
     virtual View* contentView() const = 0;
     virtual void center() = 0;
     virtual void makeKeyAndOrderFront() = 0;
@@ -231,6 +233,8 @@ public:
     virtual std::unique_ptr<Spinner> addSpinner() = 0;
     virtual void setHidden(bool hidden) = 0;
     virtual void removeFromSuperview() = 0;
+    // Lays the view over another content view (nothing when it is there already).
+    virtual void moveOver(View& content) = 0;
 };
 
 struct KeyDown {
@@ -242,9 +246,30 @@ struct ActivityOptions {
     bool idleDisplaySleepDisabled = true;
 };
 
+// ---- mini-player panel -------------------------------------------------------------
+
+struct PanelConfig {
+    int width = 480;  // content size at first
+    int height = 270;
+    std::string title;
+    int minWidth = 320;  // content never smaller
+    int minHeight = 180;
+    int aspectWidth = 16;  // content ratio kept while resizing
+    int aspectHeight = 9;
+};
+
+// A small window kept above normal windows, on every workspace, out of the task
+// bar, movable by its background; closable and resizable, never minimised.
 class Panel {
 public:
     virtual ~Panel() = default;
+    virtual void setContentView(View& view) = 0;
+    // Puts the panel at the bottom-right of the work area of `window`'s monitor,
+    // `right` and `bottom` px from those edges.
+    virtual void moveToBottomRight(Window& window, int right, int bottom) = 0;
+    // Shows the panel in front without taking the focus.
+    virtual void orderFrontRegardless() = 0;
+    virtual void close() = 0;
 };
 
 // ---- the platform ------------------------------------------------------------
@@ -280,6 +305,16 @@ public:
 
     // Lays a new player view over `content`, sized to it and resizing with it.
     virtual std::unique_ptr<PlayerView> createPlayerView(View& content) = 0;
+    // A mini-player panel; its close button asks `shouldClose`, which answers
+    // whether the panel may close by itself.
+    virtual std::unique_ptr<Panel> createPanel(const PanelConfig& config,
+                                               std::function<bool(Panel&)> shouldClose) = 0;
+    // The view the main window shows while the page is in the mini-player: a label
+    // (20 pt, medium weight) centred, and a button 20 px below it.
+    virtual std::unique_ptr<View> createPlaceholder(const std::string& label,
+                                                    const std::string& buttonTitle,
+                                                    std::function<void()> action) = 0;
+
     // Sees every key press in every window of the application first; returning
     // true swallows it. Nothing when no monitor could be installed.
     virtual std::optional<Token> addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) = 0;

@@ -91,6 +91,7 @@ public:
     void enterPip();
     void leavePip();
     void restorePip();
+    bool windowShouldClose(Panel& panel);
     bool playerViewShouldAutomaticallyDismissAtPictureInPictureStart(PlayerView& view);
     void playerViewDidStartPictureInPicture(PlayerView& view);
     void playerViewDidStopPictureInPicture(PlayerView& view);

@@ -46,8 +46,8 @@ class Bridge(unittest.TestCase):
             " f.onload = r; document.body.appendChild(f); })")
         self.app.wait_report(lambda r: r.get('page') == '/frame.html', what='the iframe')
         self.assertEqual(run("document.querySelector('iframe').contentWindow.post('brindlemarPlayer', {action: 'awake'})"), True)
-        run("const b = document.createElement('iframe'); document.body.appendChild(b);"
-            " b.contentWindow.webkit.messageHandlers.brindlemarPlayer.postMessage({action: 'awake'})")
+        self.assertIsNone(run("const b = document.createElement('iframe'); document.body.appendChild(b);"
+                              " b.contentWindow.webkit.messageHandlers.brindlemarPlayer.postMessage({action: 'awake'})"))
         time.sleep(1.0)
         self.assertEqual(self.inhibits(), [])
 

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     // Wakes the blocking iteration now and then, so the deadline is noticed.
-    guint wake = g_timeout_add(20, [](gpointer) { return G_SOURCE_CONTINUE; }, nullptr);
+    guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     bool held = done();
     while (!held && std::chrono::steady_clock::now() < end) {
         g_main_context_iteration(nullptr, TRUE);

@@ -47,8 +47,16 @@ public:
     }
     void setContentView(View& view) override {
         p_.calls.push_back(std::string("window.setContentView ") +
-                           (dynamic_cast<WebView*>(&view) ? "web" : "view"));
+                           (dynamic_cast<WebView*>(&view) ? "web" : "placeholder"));
         content_ = &view;
+        p_.windowContent = &view;
+        if (owned_ && owned_.get() != &view) owned_.reset();
+    }
+    void setContentView(std::unique_ptr<View> view) override {
+        View& shown = *view;
+        auto previous = std::move(owned_);
+        owned_ = std::move(view);
+        setContentView(shown);
     }
     View* contentView() const override { return content_; }
     void center() override { p_.calls.push_back("window.center"); }
@@ -60,6 +68,46 @@ public:
 private:
     FakePlatform& p_;
     View* content_ = nullptr;
+    std::unique_ptr<View> owned_;
+};
+
+class FakePlaceholder final : public View {
+public:
+    explicit FakePlaceholder(std::shared_ptr<PlaceholderRecord> record) : record_(std::move(record)) {}
+    ~FakePlaceholder() override { record_->alive = false; }
+
+private:
+    std::shared_ptr<PlaceholderRecord> record_;
+};
+
+class FakePanel final : public Panel {
+public:
+    FakePanel(FakePlatform& p, std::shared_ptr<PanelRecord> record) : p_(p), record_(std::move(record)) {
+        record_->panel = this;
+    }
+    ~FakePanel() override { record_->panel = nullptr; }
+    void setContentView(View& view) override {
+        p_.calls.push_back("panel.setContentView");
+        record_->holdsWeb = dynamic_cast<WebView*>(&view) != nullptr;
+    }
+    void moveToBottomRight(Window&, int right, int bottom) override {
+        p_.calls.push_back("panel.moveToBottomRight");
+        record_->position = "bottom-right " + std::to_string(right) + "," + std::to_string(bottom);
+    }
+    void orderFrontRegardless() override {
+        p_.calls.push_back("panel.orderFrontRegardless");
+        record_->shown = true;
+    }
+    void close() override {
+        p_.calls.push_back("panel.close");
+        record_->closed = true;
+        record_->shown = false;
+        record_->holdsWeb = false;
+    }
+
+private:
+    FakePlatform& p_;
+    std::shared_ptr<PanelRecord> record_;
 };
 
 class FakeChild final : public ChildProcess {
@@ -209,6 +257,12 @@ public:
         p_.calls.push_back("playerView.removeFromSuperview");
         record_->inTree = false;
     }
+    void moveOver(View& content) override {
+        std::string over = dynamic_cast<WebView*>(&content) ? "web" : "placeholder";
+        if (over == record_->over) return;
+        p_.calls.push_back("playerView.moveOver " + over);
+        record_->over = over;
+    }
 
 private:
     FakePlatform& p_;
@@ -349,8 +403,30 @@ std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::
 std::unique_ptr<PlayerView> FakePlatform::createPlayerView(View& content) {
     calls.push_back(std::string("createPlayerView over ") + (dynamic_cast<WebView*>(&content) ? "web" : "view"));
     auto record = std::make_shared<PlayerViewRecord>();
+    record->over = dynamic_cast<WebView*>(&content) ? "web" : "placeholder";
     playerViews.push_back(record);
     return std::make_unique<FakePlayerView>(*this, record);
+}
+
+std::unique_ptr<Panel> FakePlatform::createPanel(const PanelConfig& config,
+                                                 std::function<bool(Panel&)> shouldClose) {
+    calls.push_back("createPanel");
+    auto record = std::make_shared<PanelRecord>();
+    record->config = config;
+    record->shouldClose = std::move(shouldClose);
+    panels.push_back(record);
+    return std::make_unique<FakePanel>(*this, record);
+}
+
+std::unique_ptr<View> FakePlatform::createPlaceholder(const std::string& label, const std::string& buttonTitle,
+                                                      std::function<void()> action) {
+    calls.push_back("createPlaceholder");
+    auto record = std::make_shared<PlaceholderRecord>();
+    record->label = label;
+    record->buttonTitle = buttonTitle;
+    record->action = std::move(action);
+    placeholders.push_back(record);
+    return std::make_unique<FakePlaceholder>(record);
 }
 
 std::optional<Token> FakePlatform::addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) {

@@ -36,6 +36,7 @@ struct PlayerRecord {
 
 struct PlayerViewRecord {
     bool inTree = true;
+    std::string over;  // "web" or "placeholder"
     bool hidden = false;
     bool pipAllowed = false;
     Player* player = nullptr;
@@ -43,6 +44,23 @@ struct PlayerViewRecord {
     std::function<void()> back;
     PictureInPictureDelegate pip;
     PlayerView* view = nullptr;
+};
+
+struct PanelRecord {
+    PanelConfig config;
+    std::function<bool(Panel&)> shouldClose;
+    Panel* panel = nullptr;
+    bool shown = false;
+    bool closed = false;
+    bool holdsWeb = false;
+    std::string position;
+};
+
+struct PlaceholderRecord {
+    std::string label;
+    std::string buttonTitle;
+    std::function<void()> action;
+    bool alive = true;
 };
 
 struct ChildRecord {
@@ -68,6 +86,9 @@ public:
     std::vector<std::shared_ptr<PlayerRecord>> players;
     std::vector<std::shared_ptr<PlayerViewRecord>> playerViews;
     std::set<std::uint64_t> heldActivities;
+    std::vector<std::shared_ptr<PanelRecord>> panels;
+    std::vector<std::shared_ptr<PlaceholderRecord>> placeholders;
+    View* windowContent = nullptr;
     std::vector<std::string> openedUrls;
     bool spinnerSpinning = false;
     std::vector<Menu> menus;
@@ -120,6 +141,9 @@ public:
     std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
     std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
+    std::unique_ptr<Panel> createPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose) override;
+    std::unique_ptr<View> createPlaceholder(const std::string& label, const std::string& buttonTitle,
+                                            std::function<void()> action) override;
     std::optional<Token> addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) override;
     void removeKeyDownMonitor(Token token) override;
     Token beginActivity(const ActivityOptions& options, const std::string& reason) override;

@@ -110,7 +110,7 @@ TEST_F(ShellTest, ClosingTheMainWindowQuitsOnlyWhenNothingElseIsOpen) {
         auto delegate = std::make_shared<AppDelegate>(p);
         delegate->applicationDidFinishLaunching();
         if (c.playing) delegate->playerView = p.createPlayerView(*delegate->web);
-        if (c.miniPlayer) delegate->pipWindow = std::make_unique<Panel>();
+        if (c.miniPlayer) delegate->enterPip();
         p.closeMainWindow();
         EXPECT_EQ(p.quitCalls, c.quits ? 1 : 0);
         EXPECT_EQ(delegate->stopping, c.quits);
@@ -145,7 +145,7 @@ TEST_F(ShellTest, QuittingAfterAFailedLaunchSignalsNoChild) {
 
 TEST_F(ShellTest, ASecondLaunchPresentsTheMainWindowAgain) {
     launch();
-    app->pipWindow = std::make_unique<Panel>();
+    app->enterPip();
     platform.closeMainWindow();
     EXPECT_FALSE(platform.windowVisible);
     app->reopen();

@@ -1,13 +1,604 @@
 #include "platform/gtk/gst_player.hpp"
 
+#include <gst/gst.h>
+#include <gst/play/play.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/gtk/gref.hpp"
+#include "platform/gtk/gst_media_selection.hpp"
+
 namespace brindlemar::gtk {
 
-std::unique_ptr<Player> createGstPlayer(const std::string&, std::chrono::seconds) {
+namespace {
+
+// ---- work for a later turn of the main loop ------------------------------------------
+
+// Idle work owned by one object: whatever has not run when the owner goes is removed
+// with it, so no queued work ever reaches a destroyed player.
+class MainLoopQueue {
+public:
+    MainLoopQueue() = default;
+    MainLoopQueue(const MainLoopQueue&) = delete;
+    MainLoopQueue& operator=(const MainLoopQueue&) = delete;
+    ~MainLoopQueue() {
+        for (guint id : pending_) g_clear_handle_id(&id, g_source_remove);
+    }
+
+    void post(std::function<void()> work) {
+        auto* entry = new Entry{this, 0, std::move(work)};
+        entry->id = g_idle_add_full(G_PRIORITY_DEFAULT, &Entry::run, entry, &Entry::destroy);
+        pending_.insert(entry->id);
+    }
+
+private:
+    struct Entry {
+        MainLoopQueue* queue;
+        guint id;
+        std::function<void()> work;
+
+        static gboolean run(gpointer data) {
+            auto* entry = static_cast<Entry*>(data);
+            // Forget the id first: the work may destroy the queue.
+            entry->queue->pending_.erase(entry->id);
+            entry->work();
+            return G_SOURCE_REMOVE;
+        }
+        static void destroy(gpointer data) { delete static_cast<Entry*>(data); }
+    };
+
+    std::set<guint> pending_;
+};
+
+// ---- observers -------------------------------------------------------------------------
+
+struct ObserverList {
+    std::map<std::uint64_t, std::function<void()>> entries;
+};
+
+// Calls every observer registered at the time of the call, in registration order.
+// An observer may remove others, or destroy the player and with it the list.
+void notifyAll(const std::shared_ptr<ObserverList>& list) {
+    std::vector<std::uint64_t> ids;
+    for (const auto& entry : list->entries) ids.push_back(entry.first);
+    std::weak_ptr<ObserverList> weak = list;
+    for (std::uint64_t id : ids) {
+        std::function<void()> call;
+        {
+            auto alive = weak.lock();
+            if (!alive) return;
+            auto it = alive->entries.find(id);
+            if (it == alive->entries.end()) continue;
+            call = it->second;
+        }
+        call();
+    }
+}
+
+// An observation may outlive its player: it only holds the list weakly.
+class ListObservation final : public Observation {
+public:
+    ListObservation(std::weak_ptr<ObserverList> list, std::uint64_t id)
+        : list_(std::move(list)), id_(id) {}
+    ~ListObservation() override { invalidate(); }
+    void invalidate() override {
+        if (auto list = list_.lock()) list->entries.erase(id_);
+        list_.reset();
+    }
+
+private:
+    std::weak_ptr<ObserverList> list_;
+    std::uint64_t id_;
+};
+
+// ---- the item --------------------------------------------------------------------------
+
+// What the player and its item share. The item may outlive the player (its holder
+// keeps a shared_ptr); `play` is cleared when the player goes, and the item then
+// answers from what it last knew.
+struct PlaybackState {
+    GRef<GstPlay> play;
+    ItemStatus status = ItemStatus::Unknown;
+    bool live = false;
+    // The first media information, with its stream lists, has arrived: tracks can be
+    // chosen from now on.
+    bool streamsKnown = false;
+    // Choices made before then, applied when the streams are known. The outer optional
+    // says whether a choice was made; the inner one is the choice (nothing: off).
+    std::optional<std::optional<std::size_t>> pendingAudio;
+    std::optional<std::optional<std::size_t>> pendingSubtitle;
+
+    void applyPendingSelections() {
+        if (!play || !streamsKnown) return;
+        if (pendingAudio)
+            selectMediaOptionOf(play.get(), MediaCharacteristic::Audible, *std::exchange(pendingAudio, {}));
+        if (pendingSubtitle)
+            selectMediaOptionOf(play.get(), MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {}));
+    }
+};
+
+class GstPlayerItem final : public PlayerItem {
+public:
+    explicit GstPlayerItem(std::shared_ptr<PlaybackState> state) : state_(std::move(state)) {}
+
+    ItemStatus status() const override { return state_->status; }
+
+    // Known and finite only: nothing before the media is open, and nothing for a live
+    // stream.
+    std::optional<double> duration() const override {
+        if (!state_->play || state_->live) return std::nullopt;
+        GstClockTime duration = gst_play_get_duration(state_->play.get());
+        if (!GST_CLOCK_TIME_IS_VALID(duration)) return std::nullopt;
+        return static_cast<double>(duration) / GST_SECOND;
+    }
+
+    std::optional<std::vector<MediaOption>> mediaSelectionOptions(
+        MediaCharacteristic characteristic) const override {
+        if (!state_->play) return std::nullopt;
+        return mediaOptionsOf(state_->play.get(), characteristic);
+    }
+
+    // playbin can only switch tracks once it has opened the media (reached PAUSED); a
+    // choice made before is kept and applied then.
+    void selectMediaOption(std::optional<std::size_t> index,
+                           MediaCharacteristic characteristic) override {
+        auto& pending = characteristic == MediaCharacteristic::Audible ? state_->pendingAudio
+                                                                       : state_->pendingSubtitle;
+        pending = index;
+        state_->applyPendingSelections();
+    }
+
+private:
+    std::shared_ptr<PlaybackState> state_;
+};
+
+// ---- releasing a pipeline ----------------------------------------------------------------
+
+std::atomic<int> releasesInFlight{0};
+
+// What a destroyed player leaves to be stopped and freed.
+struct Leftovers {
+    GRef<GstPlay> play;
+    GRef<GstElement> pipeline;
+    GRef<GstElement> sink;
+};
+
+gboolean finishReleaseOnMain(gpointer data) {
+    // The sink holds the video widget: its last references go here, on the GTK thread.
+    delete static_cast<Leftovers*>(data);
+    releasesInFlight.fetch_sub(1);
+    return G_SOURCE_REMOVE;
+}
+
+gpointer releaseThread(gpointer data) {
+    auto* leftovers = static_cast<Leftovers*>(data);
+    if (leftovers->play) {
+        gst_play_stop(leftovers->play.get());
+        // The last reference ends GstPlay's thread, which takes playbin to NULL.
+        leftovers->play.reset();
+    }
+    if (leftovers->pipeline) {
+        gst_element_set_state(leftovers->pipeline.get(), GST_STATE_NULL);
+        leftovers->pipeline.reset();
+    }
+    g_idle_add_full(G_PRIORITY_DEFAULT, finishReleaseOnMain, leftovers, nullptr);
     return nullptr;
 }
 
-GtkWidget* videoWidgetOf(Player&) {
-    return nullptr;
+// Stopping a pipeline blocks until its streaming threads have stopped, and gtksink
+// does part of its starting and stopping on the main loop, waiting for it. Done on the
+// main thread, a stop that meets a sink still starting would never finish; on a
+// helper thread the main loop stays free to serve the sink.
+void releaseInBackground(Leftovers leftovers) {
+    if (!leftovers.play && !leftovers.pipeline && !leftovers.sink) return;
+    releasesInFlight.fetch_add(1);
+    auto* heap = new Leftovers(std::move(leftovers));
+    g_thread_unref(g_thread_new("player-release", releaseThread, heap));
+}
+
+// ---- the player ----------------------------------------------------------------------------
+
+class GstPlayer final : public Player {
+public:
+    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
+    ~GstPlayer() override;
+
+    std::shared_ptr<PlayerItem> currentItem() const override { return item_; }
+    TimeControlStatus timeControlStatus() const override { return reported_; }
+    void play() override;
+    void pause() override;
+    void seek(double seconds) override;
+
+    std::unique_ptr<Observation> observeStatus(std::function<void()> changed) override {
+        return observe(statusObservers_, std::move(changed));
+    }
+    std::unique_ptr<Observation> observeTimeControlStatus(std::function<void()> changed) override {
+        return observe(timeControlObservers_, std::move(changed));
+    }
+    Token addPeriodicTimeObserver(std::chrono::milliseconds interval,
+                                  std::function<void(double seconds)> tick) override;
+    void removeTimeObserver(Token token) override;
+    Token addItemObserver(ItemNotification notification, std::function<void()> posted) override;
+    void removeItemObserver(Token token) override;
+    void loadMediaSelectionOptions(std::function<void()> completion) override;
+
+    GtkWidget* videoWidget() const { return widget_.get(); }
+    GstPlay* gstPlay() const { return state_->play.get(); }
+
+private:
+    struct TimeObserver {
+        GstPlayer* player;
+        guint source = 0;
+        std::function<void(double)> tick;
+    };
+    struct ItemObserver {
+        ItemNotification notification;
+        std::function<void()> posted;
+    };
+
+    std::unique_ptr<Observation> observe(const std::shared_ptr<ObserverList>& list,
+                                         std::function<void()> changed);
+    void connectSignals();
+    void failBeforeOpening();
+
+    // Reactions to GstPlay, delivered by the signal adapter on the main loop.
+    static void onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer self);
+    static void onError(GstPlaySignalAdapter*, GError*, GstStructure*, gpointer self);
+    static void onEndOfStream(GstPlaySignalAdapter*, gpointer self);
+    static void onBuffering(GstPlaySignalAdapter*, gint percent, gpointer self);
+    static void onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info, gpointer self);
+    static gboolean onTimeObserverTimer(gpointer data);
+
+    void setStatus(ItemStatus status);
+    void markReady() {
+        if (state_->status == ItemStatus::Unknown) setStatus(ItemStatus::ReadyToPlay);
+    }
+    void post(ItemNotification notification);
+    void completeMediaSelectionLoads();
+    void updateTimeControlStatus();
+
+    std::shared_ptr<PlaybackState> state_ = std::make_shared<PlaybackState>();
+    std::shared_ptr<GstPlayerItem> item_ = std::make_shared<GstPlayerItem>(state_);
+    GRef<GstElement> pipeline_;
+    GRef<GstElement> sink_;
+    GRef<GtkWidget> widget_;
+    GRef<GstPlaySignalAdapter> adapter_;
+    std::array<gulong, 5> handlerIds_{};
+
+    // What was asked for (play or pause) and what GstPlay last reported; the reported
+    // time-control status follows from both.
+    bool wantsToPlay_ = false;
+    GstPlayState playState_ = GST_PLAY_STATE_STOPPED;
+    TimeControlStatus reported_ = TimeControlStatus::Paused;
+    bool hasPlayed_ = false;       // reached PLAYING at least once
+    bool stalled_ = false;         // inside a dip of buffering below 100 %
+    bool failureReported_ = false;  // a failure to play to the end, until the next play()
+
+    std::uint64_t nextId_ = 1;
+    std::shared_ptr<ObserverList> statusObservers_ = std::make_shared<ObserverList>();
+    std::shared_ptr<ObserverList> timeControlObservers_ = std::make_shared<ObserverList>();
+    std::map<std::uint64_t, std::unique_ptr<TimeObserver>> timeObservers_;
+    std::map<std::uint64_t, ItemObserver> itemObservers_;
+    std::vector<std::function<void()>> pendingLoads_;
+
+    MainLoopQueue queue_;  // last: queued work goes before anything it could reach
+};
+
+GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
+    GError* initError = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &initError)) {
+        g_clear_error(&initError);
+        failBeforeOpening();
+        return;
+    }
+
+    GstElement* sink = gst_element_factory_make("gtksink", nullptr);
+    if (sink) {
+        sink_ = adopt(GST_ELEMENT(gst_object_ref_sink(sink)));
+        GtkWidget* widget = nullptr;
+        // Made on first request, on this (the GTK) thread; the sink keeps its own
+        // reference, this is ours.
+        g_object_get(sink_.get(), "widget", &widget, nullptr);
+        widget_ = adopt(widget);
+    }
+    if (!widget_) {
+        // No gtksink, or GTK cannot open a display: the item fails, and an empty widget
+        // stands in for the video.
+        sink_.reset();
+        failBeforeOpening();
+        return;
+    }
+
+    state_->play = adopt(gst_play_new(nullptr));
+    GstPlay* play = state_->play.get();
+    pipeline_ = adopt(gst_play_get_pipeline(play));
+    const gint64 bufferDuration =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(forwardBuffer).count();
+    g_object_set(pipeline_.get(), "video-sink", sink_.get(), "buffer-duration", bufferDuration,
+                 nullptr);
+
+    // Progress is reported from our own timers (see addPeriodicTimeObserver); GstPlay's
+    // position messages are kept to one a second.
+    GstStructure* config = gst_play_get_config(play);
+    gst_play_config_set_position_update_interval(config, 1000);
+    gst_play_set_config(play, config);
+
+    adapter_ = adopt(gst_play_signal_adapter_new_with_main_context(play, g_main_context_default()));
+    connectSignals();
+
+    gst_play_set_uri(play, url.c_str());
+    // Open and preroll the media paused: that makes its streams and duration known (or
+    // fails it) before anything plays.
+    gst_play_pause(play);
+}
+
+GstPlayer::~GstPlayer() {
+    // No GStreamer signal reaches this object from here on.
+    for (gulong& id : handlerIds_) g_clear_signal_handler(&id, adapter_.get());
+    adapter_.reset();
+    if (GstPlay* play = state_->play.get()) {
+        // Messages GstPlay posts for the adapter each hold a reference to it; left on
+        // its bus with nobody reading them, they would keep it (and its thread,
+        // pipeline and descriptors) alive for ever. A flushing bus drops them.
+        auto bus = adopt(gst_play_get_message_bus(play));
+        gst_bus_set_flushing(bus.get(), TRUE);
+    }
+    for (auto& [id, observer] : timeObservers_) g_clear_handle_id(&observer->source, g_source_remove);
+    widget_.reset();
+    releaseInBackground(Leftovers{std::exchange(state_->play, {}), std::move(pipeline_),
+                                  std::move(sink_)});
+}
+
+void GstPlayer::failBeforeOpening() {
+    if (!widget_) widget_ = adopt(GTK_WIDGET(g_object_ref_sink(gtk_drawing_area_new())));
+    // Observers are registered after creation: the failure is made on a later turn.
+    queue_.post([this] {
+        setStatus(ItemStatus::Failed);
+        completeMediaSelectionLoads();
+    });
+}
+
+void GstPlayer::connectSignals() {
+    GstPlaySignalAdapter* adapter = adapter_.get();
+    handlerIds_ = {
+        g_signal_connect(adapter, "state-changed", G_CALLBACK(onStateChanged), this),
+        g_signal_connect(adapter, "error", G_CALLBACK(onError), this),
+        g_signal_connect(adapter, "end-of-stream", G_CALLBACK(onEndOfStream), this),
+        g_signal_connect(adapter, "buffering", G_CALLBACK(onBuffering), this),
+        g_signal_connect(adapter, "media-info-updated", G_CALLBACK(onMediaInfoUpdated), this),
+    };
+}
+
+// ---- play, pause, seek ----
+
+void GstPlayer::play() {
+    if (!state_->play || state_->status == ItemStatus::Failed) return;
+    wantsToPlay_ = true;
+    failureReported_ = false;
+    gst_play_play(state_->play.get());
+    updateTimeControlStatus();
+}
+
+void GstPlayer::pause() {
+    wantsToPlay_ = false;
+    if (state_->play && state_->status != ItemStatus::Failed) gst_play_pause(state_->play.get());
+    updateTimeControlStatus();
+}
+
+void GstPlayer::seek(double seconds) {
+    if (!state_->play || state_->status == ItemStatus::Failed || std::isnan(seconds)) return;
+    // To the nearest 1/600 s; before the pipeline is ready GstPlay keeps the seek and
+    // makes it once it is.
+    constexpr double latest = 1e9;  // seconds; keeps the tick count in range
+    const auto ticks = static_cast<std::uint64_t>(std::llround(std::clamp(seconds, 0.0, latest) * 600.0));
+    gst_play_seek(state_->play.get(), gst_util_uint64_scale(ticks, GST_SECOND, 600));
+}
+
+// ---- the time-control status ----
+
+// Paused unless play() was asked for. Then GstPlay's PLAYING is playing, and anything
+// else is waiting: BUFFERING, and also PAUSED or STOPPED while the request to play is on
+// its way (a pipeline that has not prerolled yet), so that a spinner shows until the
+// picture really moves. The end of the stream and an error drop the request to play.
+void GstPlayer::updateTimeControlStatus() {
+    TimeControlStatus now = TimeControlStatus::Paused;
+    if (wantsToPlay_)
+        now = playState_ == GST_PLAY_STATE_PLAYING ? TimeControlStatus::Playing
+                                                    : TimeControlStatus::WaitingToPlay;
+    if (now == reported_) return;
+    reported_ = now;
+    queue_.post([list = timeControlObservers_] { notifyAll(list); });
+}
+
+void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer data) {
+    auto* self = static_cast<GstPlayer*>(data);
+    self->playState_ = state;
+    if (state == GST_PLAY_STATE_PAUSED || state == GST_PLAY_STATE_PLAYING) self->markReady();
+    if (state == GST_PLAY_STATE_PLAYING) self->hasPlayed_ = true;
+    self->updateTimeControlStatus();
+}
+
+// ---- the item's status and notifications ----
+
+void GstPlayer::setStatus(ItemStatus status) {
+    if (state_->status == status) return;
+    state_->status = status;
+    queue_.post([list = statusObservers_] { notifyAll(list); });
+}
+
+void GstPlayer::post(ItemNotification notification) {
+    queue_.post([this, notification] {
+        std::vector<std::uint64_t> ids;
+        for (const auto& [id, observer] : itemObservers_)
+            if (observer.notification == notification) ids.push_back(id);
+        // Destroying the player takes this queued work with it, but an observer can
+        // destroy the player while the others are still to be called.
+        std::weak_ptr<ObserverList> alive = statusObservers_;
+        for (std::uint64_t id : ids) {
+            if (alive.expired()) return;
+            auto it = itemObservers_.find(id);
+            if (it == itemObservers_.end()) continue;
+            auto posted = it->second.posted;
+            posted();
+        }
+    });
+}
+
+// An error before the media was ever opened fails the item (missing file, refused
+// request, unknown format); after that it is a failure to play to the end, and the
+// item stays ready. GstPlay stops itself on an error either way.
+void GstPlayer::onError(GstPlaySignalAdapter*, GError*, GstStructure*, gpointer data) {
+    auto* self = static_cast<GstPlayer*>(data);
+    self->wantsToPlay_ = false;
+    switch (self->state_->status) {
+    case ItemStatus::Unknown:
+        self->setStatus(ItemStatus::Failed);
+        self->completeMediaSelectionLoads();
+        break;
+    case ItemStatus::ReadyToPlay:
+        // One report per failure, however many elements complain about it.
+        if (!std::exchange(self->failureReported_, true))
+            self->post(ItemNotification::FailedToPlayToEnd);
+        break;
+    case ItemStatus::Failed:
+        break;
+    }
+    self->updateTimeControlStatus();
+}
+
+// The player stays as it is at the end: the last frame shows, paused.
+void GstPlayer::onEndOfStream(GstPlaySignalAdapter*, gpointer data) {
+    auto* self = static_cast<GstPlayer*>(data);
+    self->wantsToPlay_ = false;
+    self->post(ItemNotification::PlayedToEnd);
+    self->updateTimeControlStatus();
+}
+
+// Buffering also comes while the media is being opened; only a dip below 100 % once
+// playback has begun is a stall, reported once per dip.
+void GstPlayer::onBuffering(GstPlaySignalAdapter*, gint percent, gpointer data) {
+    auto* self = static_cast<GstPlayer*>(data);
+    if (percent >= 100) {
+        self->stalled_ = false;
+        return;
+    }
+    if (self->stalled_ || !self->hasPlayed_ || !self->wantsToPlay_) return;
+    self->stalled_ = true;
+    self->post(ItemNotification::PlaybackStalled);
+}
+
+// GstPlay publishes its first media information when the pipeline has prerolled, with
+// every audio, video and subtitle stream listed; later updates refine tags and
+// duration.
+void GstPlayer::onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info, gpointer data) {
+    auto* self = static_cast<GstPlayer*>(data);
+    if (!info) return;
+    self->state_->live = gst_play_media_info_is_live(info);
+    self->markReady();
+    if (self->state_->streamsKnown) return;
+    self->state_->streamsKnown = true;
+    self->state_->applyPendingSelections();
+    self->completeMediaSelectionLoads();
+}
+
+void GstPlayer::loadMediaSelectionOptions(std::function<void()> completion) {
+    pendingLoads_.push_back(std::move(completion));
+    if (state_->streamsKnown || state_->status == ItemStatus::Failed) completeMediaSelectionLoads();
+}
+
+void GstPlayer::completeMediaSelectionLoads() {
+    for (auto& completion : std::exchange(pendingLoads_, {}))
+        queue_.post(std::move(completion));
+}
+
+// ---- observers ----
+
+std::unique_ptr<Observation> GstPlayer::observe(const std::shared_ptr<ObserverList>& list,
+                                                std::function<void()> changed) {
+    std::uint64_t id = nextId_++;
+    list->entries.emplace(id, std::move(changed));
+    return std::make_unique<ListObservation>(list, id);
+}
+
+Token GstPlayer::addItemObserver(ItemNotification notification, std::function<void()> posted) {
+    std::uint64_t id = nextId_++;
+    itemObservers_.emplace(id, ItemObserver{notification, std::move(posted)});
+    return Token{id};
+}
+
+void GstPlayer::removeItemObserver(Token token) {
+    itemObservers_.erase(token.id);
+}
+
+// Each observer has its own timer. It ticks only while playing, with the pipeline's
+// position, so at least once per interval of playback.
+Token GstPlayer::addPeriodicTimeObserver(std::chrono::milliseconds interval,
+                                         std::function<void(double seconds)> tick) {
+    std::uint64_t id = nextId_++;
+    auto observer = std::make_unique<TimeObserver>(TimeObserver{this, 0, std::move(tick)});
+    const guint ms = static_cast<guint>(std::max<std::chrono::milliseconds::rep>(interval.count(), 1));
+    observer->source = g_timeout_add(ms, onTimeObserverTimer, observer.get());
+    timeObservers_.emplace(id, std::move(observer));
+    return Token{id};
+}
+
+void GstPlayer::removeTimeObserver(Token token) {
+    auto it = timeObservers_.find(token.id);
+    if (it == timeObservers_.end()) return;
+    g_clear_handle_id(&it->second->source, g_source_remove);
+    timeObservers_.erase(it);
+}
+
+gboolean GstPlayer::onTimeObserverTimer(gpointer data) {
+    auto* observer = static_cast<TimeObserver*>(data);
+    GstPlayer* self = observer->player;
+    if (self->reported_ != TimeControlStatus::Playing || !self->state_->play) return G_SOURCE_CONTINUE;
+    GstClockTime position = gst_play_get_position(self->state_->play.get());
+    if (!GST_CLOCK_TIME_IS_VALID(position)) return G_SOURCE_CONTINUE;
+    // A copy: the tick may remove this observer or destroy the player. Returning
+    // CONTINUE from a source removed meanwhile is harmless.
+    auto tick = observer->tick;
+    tick(static_cast<double>(position) / GST_SECOND);
+    return G_SOURCE_CONTINUE;
+}
+
+GstPlayer* asGstPlayer(Player& player) {
+    return dynamic_cast<GstPlayer*>(&player);
+}
+
+}  // namespace
+
+std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
+    return std::make_unique<GstPlayer>(url, forwardBuffer);
+}
+
+GtkWidget* videoWidgetOf(Player& player) {
+    GstPlayer* gstPlayer = asGstPlayer(player);
+    return gstPlayer ? gstPlayer->videoWidget() : nullptr;
+}
+
+std::optional<std::string> currentTrackLanguageOf(Player& player, MediaCharacteristic characteristic) {
+    GstPlayer* gstPlayer = asGstPlayer(player);
+    if (!gstPlayer || !gstPlayer->gstPlay()) return std::nullopt;
+    return currentLanguageOf(gstPlayer->gstPlay(), characteristic);
+}
+
+bool tracksEnabledOf(Player& player, MediaCharacteristic characteristic) {
+    GstPlayer* gstPlayer = asGstPlayer(player);
+    if (!gstPlayer || !gstPlayer->gstPlay()) return false;
+    return tracksEnabledOf(gstPlayer->gstPlay(), characteristic);
+}
+
+bool playerReleasesPending() {
+    return releasesInFlight.load() > 0;
 }
 
 }  // namespace brindlemar::gtk

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <gtk/gtk.h>
@@ -10,10 +11,24 @@
 
 namespace brindlemar::gtk {
 
-// A Player on GstPlay (playbin) rendering into gtksink.
+// A Player on GstPlay (playbin) rendering into gtksink. The media is opened and
+// prerolled at once, paused; nothing plays until play(). Every callback comes on the
+// default main context.
 std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
 
-// The widget that shows the video of a player made by createGstPlayer.
+// The widget that shows the video of a player made by createGstPlayer (black, with the
+// picture letterboxed); nullptr for any other Player.
 GtkWidget* videoWidgetOf(Player& player);
+
+// What GStreamer itself has current for a player made by createGstPlayer, read past the
+// interface: the language-code tag of the current audio or subtitle track (nothing when
+// that kind is off or untagged), and whether that kind of track is on at all.
+std::optional<std::string> currentTrackLanguageOf(Player& player, MediaCharacteristic characteristic);
+bool tracksEnabledOf(Player& player, MediaCharacteristic characteristic);
+
+// Destroying a player stops and frees its pipeline on a helper thread, so that the
+// main loop stays free to serve gtksink meanwhile. True while any such release is
+// still under way; it ends on a turn of the default main context.
+bool playerReleasesPending();
 
 }  // namespace brindlemar::gtk

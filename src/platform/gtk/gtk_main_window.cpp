@@ -52,7 +52,17 @@ public:
     void setContentView(View& view) override {
         moveInto(GTK_WIDGET(hostOf(view)), GTK_CONTAINER(content_));
         contentView_ = &view;
+        if (owned_ && owned_.get() != &view) owned_.reset();
     }
+
+    void setContentView(std::unique_ptr<View> view) override {
+        View& shown = *view;
+        std::unique_ptr<View> previous = std::move(owned_);
+        owned_ = std::move(view);
+        setContentView(shown);
+    }
+
+    GdkWindow* gdkWindow() const { return gtk_widget_get_window(GTK_WIDGET(window_.get())); }
 
     View* contentView() const override { return contentView_; }
 
@@ -82,10 +92,16 @@ private:
     GtkWidget* menuBar_ = nullptr;
     GtkWidget* content_ = nullptr;
     View* contentView_ = nullptr;
+    std::unique_ptr<View> owned_;
     gulong deleteSignal_ = 0;
 };
 
 }  // namespace
+
+GdkWindow* gdkWindowOf(Window& window) {
+    auto* main = dynamic_cast<GtkMainWindow*>(&window);
+    return main ? main->gdkWindow() : nullptr;
+}
 
 std::unique_ptr<Window> createMainWindow(GtkApplication* app, GMenuModel* menuBar, int width,
                                          int height, std::function<void()> closed) {

@@ -13,4 +13,7 @@ namespace brindlemar::gtk {
 std::unique_ptr<Window> createMainWindow(GtkApplication* app, GMenuModel* menuBar, int width,
                                          int height, std::function<void()> closed);
 
+// The GDK window of a main window made by createMainWindow (nothing before it is shown).
+GdkWindow* gdkWindowOf(Window& window);
+
 }  // namespace brindlemar::gtk

@@ -5,6 +5,7 @@
 #include "platform/gtk/gst_player.hpp"
 #include "platform/gtk/gtk_child_process.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
+#include "platform/gtk/gtk_panel.hpp"
 #include "platform/gtk/gtk_player_view.hpp"
 #include "platform/gtk/gtk_web_view.hpp"
 
@@ -79,6 +80,16 @@ void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
 
 std::unique_ptr<PlayerView> GtkPlatform::createPlayerView(View& content) {
     return gtk::createPlayerView(content);
+}
+
+std::unique_ptr<Panel> GtkPlatform::createPanel(const PanelConfig& config,
+                                                std::function<bool(Panel&)> shouldClose) {
+    return gtk::createPanel(config, std::move(shouldClose));
+}
+
+std::unique_ptr<View> GtkPlatform::createPlaceholder(const std::string& label, const std::string& buttonTitle,
+                                                     std::function<void()> action) {
+    return gtk::createPlaceholder(label, buttonTitle, std::move(action));
 }
 
 std::optional<Token> GtkPlatform::addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) {

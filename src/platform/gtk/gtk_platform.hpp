@@ -34,6 +34,10 @@ public:
     std::unique_ptr<Player> createPlayer(const std::string& url,
                                          std::chrono::seconds forwardBuffer) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
+    std::unique_ptr<Panel> createPanel(const PanelConfig& config,
+                                       std::function<bool(Panel&)> shouldClose) override;
+    std::unique_ptr<View> createPlaceholder(const std::string& label, const std::string& buttonTitle,
+                                            std::function<void()> action) override;
     std::optional<Token> addKeyDownMonitor(std::function<bool(const KeyDown&)> handler) override;
     void removeKeyDownMonitor(Token token) override;
     Token beginActivity(const ActivityOptions& options, const std::string& reason) override;

@@ -99,6 +99,14 @@ public:
 
     void setHidden(bool hidden) override { gtk_widget_set_visible(root_.get(), !hidden); }
 
+    void moveOver(View& content) override {
+        GtkOverlay* target = hostOf(content);
+        if (target == host_.get()) return;
+        removeFromSuperview();
+        host_ = ref(target);
+        gtk_overlay_add_overlay(host_.get(), root_.get());
+    }
+
     void removeFromSuperview() override {
         if (gtk_widget_get_parent(root_.get()) == GTK_WIDGET(host_.get()))
             gtk_container_remove(GTK_CONTAINER(host_.get()), root_.get());

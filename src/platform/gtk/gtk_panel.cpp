@@ -1,0 +1,147 @@
+#include "platform/gtk/gtk_panel.hpp"
+
+#include "platform/gtk/gref.hpp"
+#include "platform/gtk/gtk_main_window.hpp"
+#include "platform/gtk/gtk_view.hpp"
+
+namespace brindlemar::gtk {
+
+namespace {
+
+class GtkPanel final : public Panel {
+public:
+    GtkPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose)
+        : shouldClose_(std::move(shouldClose)) {
+        window_ = ref(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL)));
+        GtkWindow* w = window_.get();
+        gtk_window_set_title(w, config.title.c_str());
+        gtk_window_set_default_size(w, config.width, config.height);
+        gtk_window_set_keep_above(w, TRUE);
+        gtk_window_stick(w);
+        gtk_window_set_skip_taskbar_hint(w, TRUE);
+        gtk_window_set_skip_pager_hint(w, TRUE);
+        gtk_window_set_focus_on_map(w, FALSE);
+        gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_NORMAL);
+
+        GdkGeometry hints{};
+        hints.min_width = config.minWidth;
+        hints.min_height = config.minHeight;
+        hints.min_aspect = hints.max_aspect =
+            static_cast<double>(config.aspectWidth) / config.aspectHeight;
+        gtk_window_set_geometry_hints(w, nullptr, &hints,
+                                      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
+
+        // Dragging the panel's background (what the page does not take) moves it.
+        background_ = gtk_event_box_new();
+        gtk_container_add(GTK_CONTAINER(w), background_);
+        g_signal_connect(background_, "button-press-event", G_CALLBACK(onBackgroundPress), this);
+        deleteSignal_ = g_signal_connect(w, "delete-event", G_CALLBACK(onDelete), this);
+        if (GApplication* app = g_application_get_default())
+            gtk_window_set_application(w, GTK_APPLICATION(app));
+    }
+
+    ~GtkPanel() override { close(); }
+
+    void setContentView(View& view) override {
+        moveInto(GTK_WIDGET(hostOf(view)), GTK_CONTAINER(background_));
+    }
+
+    void moveToBottomRight(Window& window, int right, int bottom) override {
+        GdkDisplay* display = gdk_display_get_default();
+        GdkMonitor* monitor = nullptr;
+        if (GdkWindow* main = gdkWindowOf(window)) monitor = gdk_display_get_monitor_at_window(display, main);
+        if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+        if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+        if (!monitor) return;
+        GdkRectangle area;
+        gdk_monitor_get_workarea(monitor, &area);
+        // With south-east gravity the position names the outer bottom-right corner.
+        gtk_window_set_gravity(window_.get(), GDK_GRAVITY_SOUTH_EAST);
+        gtk_window_move(window_.get(), area.x + area.width - right, area.y + area.height - bottom);
+    }
+
+    void orderFrontRegardless() override {
+        gtk_widget_show_all(GTK_WIDGET(window_.get()));
+    }
+
+    void close() override {
+        if (!window_) return;
+        g_clear_signal_handler(&deleteSignal_, window_.get());
+        // Hand the page back before the window goes, so it is never destroyed with it.
+        if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(background_)))
+            gtk_container_remove(GTK_CONTAINER(background_), child);
+        gtk_widget_destroy(GTK_WIDGET(window_.get()));
+        window_.reset();
+    }
+
+private:
+    static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer data) {
+        auto* self = static_cast<GtkPanel*>(data);
+        bool mayClose = !self->shouldClose_ || self->shouldClose_(*self);
+        return mayClose ? FALSE : TRUE;
+    }
+
+    static gboolean onBackgroundPress(GtkWidget* widget, GdkEventButton* event, gpointer data) {
+        auto* self = static_cast<GtkPanel*>(data);
+        if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_PRIMARY) return FALSE;
+        (void)widget;
+        gtk_window_begin_move_drag(self->window_.get(), static_cast<int>(event->button),
+                                   static_cast<int>(event->x_root), static_cast<int>(event->y_root),
+                                   event->time);
+        return TRUE;
+    }
+
+    std::function<bool(Panel&)> shouldClose_;
+    GRef<GtkWindow> window_;
+    GtkWidget* background_ = nullptr;
+    gulong deleteSignal_ = 0;
+};
+
+class GtkPlaceholder final : public GtkView {
+public:
+    GtkPlaceholder(const std::string& label, const std::string& buttonTitle, std::function<void()> action)
+        : action_(std::move(action)) {
+        host_ = adopt(GTK_OVERLAY(g_object_ref_sink(gtk_overlay_new())));
+        GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 20);
+        gtk_widget_set_halign(column, GTK_ALIGN_CENTER);
+        gtk_widget_set_valign(column, GTK_ALIGN_CENTER);
+        GtkWidget* text = gtk_label_new(label.c_str());
+        gtk_label_set_justify(GTK_LABEL(text), GTK_JUSTIFY_CENTER);
+        PangoAttrList* attributes = pango_attr_list_new();
+        pango_attr_list_insert(attributes, pango_attr_size_new(20 * PANGO_SCALE));
+        pango_attr_list_insert(attributes, pango_attr_weight_new(PANGO_WEIGHT_MEDIUM));
+        gtk_label_set_attributes(GTK_LABEL(text), attributes);
+        pango_attr_list_unref(attributes);
+        GtkWidget* button = gtk_button_new_with_label(buttonTitle.c_str());
+        gtk_widget_set_halign(button, GTK_ALIGN_CENTER);
+        g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+                             auto* self = static_cast<GtkPlaceholder*>(data);
+                             auto action = self->action_;  // the action may destroy this view
+                             if (action) action();
+                         }),
+                         this);
+        gtk_box_pack_start(GTK_BOX(column), text, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(column), button, FALSE, FALSE, 0);
+        gtk_container_add(GTK_CONTAINER(host_.get()), column);
+        gtk_widget_show_all(GTK_WIDGET(host_.get()));
+    }
+
+    GtkOverlay* host() const override { return host_.get(); }
+
+private:
+    std::function<void()> action_;
+    GRef<GtkOverlay> host_;
+};
+
+}  // namespace
+
+std::unique_ptr<Panel> createPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose) {
+    return std::make_unique<GtkPanel>(config, std::move(shouldClose));
+}
+
+std::unique_ptr<View> createPlaceholder(const std::string& label, const std::string& buttonTitle,
+                                        std::function<void()> action) {
+    return std::make_unique<GtkPlaceholder>(label, buttonTitle, std::move(action));
+}
+
+}  // namespace brindlemar::gtk

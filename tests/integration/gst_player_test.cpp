@@ -1,0 +1,290 @@
+// The GStreamer player against real media: media selection read back from GStreamer,
+// failures, playing to the end, the time-control status, and release of everything a
+// player holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "harness.hpp"
+#include "platform/gtk/gst_player.hpp"
+
+namespace brindlemar::test {
+namespace {
+
+using gtk::createGstPlayer;
+using gtk::currentTrackLanguageOf;
+using gtk::playerReleasesPending;
+using gtk::tracksEnabledOf;
+
+constexpr auto forwardBuffer = std::chrono::seconds(30);
+
+std::unique_ptr<Player> playerFor(const std::string& path) {
+    return createGstPlayer(fileUri(path), forwardBuffer);
+}
+
+std::size_t indexOfTag(const std::vector<MediaOption>& options, const std::string& tag) {
+    auto it = std::find_if(options.begin(), options.end(),
+                           [&](const MediaOption& option) { return option.extendedLanguageTag == tag; });
+    EXPECT_NE(it, options.end()) << "no option tagged " << tag;
+    return static_cast<std::size_t>(it - options.begin());
+}
+
+std::vector<std::optional<std::string>> tagsOf(const std::optional<std::vector<MediaOption>>& options) {
+    std::vector<std::optional<std::string>> tags;
+    if (options)
+        for (const auto& option : *options) tags.push_back(option.extendedLanguageTag);
+    return tags;
+}
+
+std::optional<std::string> tag(const char* value) {
+    return std::string(value);
+}
+
+TEST(GstPlayerMediaSelection, ListsTracksByLanguageCodeAndSwitchesThemInGStreamer) {
+    auto player = playerFor(media().clip);
+    VideoWindow window;
+    window.show(*player);
+    auto item = player->currentItem();
+
+    // Chosen before the media is open: kept and applied once the streams are known.
+    // The clip's streams come in the order spa, eng.
+    item->selectMediaOption(1, MediaCharacteristic::Audible);
+    item->selectMediaOption(0, MediaCharacteristic::Legible);
+
+    bool loaded = false;
+    player->loadMediaSelectionOptions([&] { loaded = true; });
+    EXPECT_FALSE(loaded) << "the completion must come on a later turn";
+    ASSERT_TRUE(spinUntil([&] { return loaded; }));
+    EXPECT_EQ(item->status(), ItemStatus::ReadyToPlay);
+
+    // GStreamer turns the files' ISO 639-2 codes into ISO 639-1.
+    const auto audio = item->mediaSelectionOptions(MediaCharacteristic::Audible);
+    const auto subtitles = item->mediaSelectionOptions(MediaCharacteristic::Legible);
+    ASSERT_TRUE(audio && subtitles);
+    EXPECT_EQ(tagsOf(audio), (std::vector{tag("es"), tag("en")}));
+    EXPECT_EQ(tagsOf(subtitles), (std::vector{tag("es"), tag("en")}));
+
+    EXPECT_EQ(currentTrackLanguageOf(*player, MediaCharacteristic::Audible), "en");
+    EXPECT_EQ(currentTrackLanguageOf(*player, MediaCharacteristic::Legible), "es");
+    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+
+    // Once open, a choice takes effect at once.
+    item->selectMediaOption(indexOfTag(*audio, "es"), MediaCharacteristic::Audible);
+    item->selectMediaOption(indexOfTag(*subtitles, "en"), MediaCharacteristic::Legible);
+    EXPECT_EQ(currentTrackLanguageOf(*player, MediaCharacteristic::Audible), "es");
+    EXPECT_EQ(currentTrackLanguageOf(*player, MediaCharacteristic::Legible), "en");
+
+    // No legible option: subtitles off; choosing one again turns them back on.
+    item->selectMediaOption(std::nullopt, MediaCharacteristic::Legible);
+    EXPECT_FALSE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_EQ(currentTrackLanguageOf(*player, MediaCharacteristic::Legible), std::nullopt);
+    item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
+    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_EQ(currentTrackLanguageOf(*player, MediaCharacteristic::Legible), "es");
+    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Audible));
+
+    // A completion asked for after the streams are known still comes, later.
+    bool loadedAgain = false;
+    player->loadMediaSelectionOptions([&] { loadedAgain = true; });
+    EXPECT_FALSE(loadedAgain);
+    EXPECT_TRUE(spinUntil([&] { return loadedAgain; }));
+
+    // The item and an observation may outlive their player.
+    auto observation = player->observeStatus([] { ADD_FAILURE() << "called after the player went"; });
+    player.reset();
+    window.clear();
+    EXPECT_EQ(item->status(), ItemStatus::ReadyToPlay);
+    EXPECT_EQ(item->mediaSelectionOptions(MediaCharacteristic::Audible), std::nullopt);
+    item->selectMediaOption(0, MediaCharacteristic::Audible);
+    observation->invalidate();
+    EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
+}
+
+TEST(GstPlayerMediaSelection, MediaWithoutSubtitlesHasNoLegibleGroup) {
+    auto player = playerFor(media().plainClip);
+    VideoWindow window;
+    window.show(*player);
+    bool loaded = false;
+    player->loadMediaSelectionOptions([&] { loaded = true; });
+    ASSERT_TRUE(spinUntil([&] { return loaded; }));
+    auto item = player->currentItem();
+    EXPECT_EQ(item->mediaSelectionOptions(MediaCharacteristic::Legible), std::nullopt);
+    ASSERT_TRUE(item->mediaSelectionOptions(MediaCharacteristic::Audible));
+    EXPECT_EQ(item->mediaSelectionOptions(MediaCharacteristic::Audible)->size(), 1u);
+    // Choosing what is not there changes nothing and does not break anything.
+    item->selectMediaOption(3, MediaCharacteristic::Legible);
+    item->selectMediaOption(7, MediaCharacteristic::Audible);
+    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Audible));
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<std::string(const NotFoundServer&)> url;
+};
+
+class GstPlayerFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(GstPlayerFailure, ItemFailsWithoutPlayingToTheEnd) {
+    NotFoundServer server;
+    auto player = createGstPlayer(GetParam().url(server), forwardBuffer);
+    VideoWindow window;
+    window.show(*player);
+    PlayerEvents events(*player);
+    bool loaded = false;
+    player->loadMediaSelectionOptions([&] { loaded = true; });
+    player->play();
+
+    ASSERT_TRUE(spinUntil([&] { return !events.status.empty() && loaded; }));
+    EXPECT_EQ(events.status, std::vector{ItemStatus::Failed});
+    EXPECT_EQ(player->currentItem()->status(), ItemStatus::Failed);
+    EXPECT_EQ(player->currentItem()->duration(), std::nullopt);
+    ASSERT_TRUE(spinUntil([&] { return player->timeControlStatus() == TimeControlStatus::Paused; }));
+
+    // Asking again does not bring a failed item back to life.
+    player->play();
+    EXPECT_EQ(player->timeControlStatus(), TimeControlStatus::Paused);
+    spinUntil([] { return false; }, 300ms);
+    EXPECT_EQ(events.playedToEnd, 0);
+    EXPECT_EQ(events.failedToPlayToEnd, 0);
+    EXPECT_EQ(events.status, std::vector{ItemStatus::Failed});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, GstPlayerFailure,
+    ::testing::Values(
+        FailureCase{"MissingFile", [](const NotFoundServer&) { return fileUri(media().missing); }},
+        FailureCase{"NotMedia", [](const NotFoundServer&) { return fileUri(media().notMedia); }},
+        FailureCase{"NotAUrl", [](const NotFoundServer&) { return std::string("no scheme at all"); }},
+        FailureCase{"HttpNotFound", [](const NotFoundServer& server) { return server.url("/clip.mkv"); }}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST(GstPlayerPlayback, PlaysToTheEndWithRisingTicksAndStaysUsable) {
+    auto player = playerFor(media().clip);
+    VideoWindow window;
+    window.show(*player);
+    PlayerEvents events(*player);
+    auto item = player->currentItem();
+    EXPECT_EQ(player->timeControlStatus(), TimeControlStatus::Paused);
+
+    // A second observer, removed after its first tick, ticks no more.
+    int removedTicks = 0;
+    Token removable{};
+    removable = player->addPeriodicTimeObserver(100ms, [&](double) {
+        ++removedTicks;
+        player->removeTimeObserver(removable);
+    });
+
+    player->play();
+    EXPECT_TRUE(events.timeControl.empty()) << "no callback from inside play()";
+    ASSERT_TRUE(spinUntil([&] { return events.playedToEnd > 0; }));
+    spinUntil([] { return false; }, 300ms);  // room for a wrong second notification
+
+    EXPECT_EQ(events.playedToEnd, 1);
+    EXPECT_EQ(events.failedToPlayToEnd, 0);
+    EXPECT_EQ(removedTicks, 1);
+
+    // Waiting (not yet prerolled or started), then playing, then paused at the end;
+    // never the same value twice in a row.
+    ASSERT_GE(events.timeControl.size(), 2u);
+    EXPECT_EQ(events.timeControl.front(), TimeControlStatus::WaitingToPlay);
+    EXPECT_NE(std::find(events.timeControl.begin(), events.timeControl.end(), TimeControlStatus::Playing),
+              events.timeControl.end());
+    EXPECT_EQ(events.timeControl.back(), TimeControlStatus::Paused);
+    EXPECT_EQ(std::adjacent_find(events.timeControl.begin(), events.timeControl.end()),
+              events.timeControl.end());
+
+    ASSERT_TRUE(item->duration());
+    EXPECT_NEAR(*item->duration(), 5.0, 0.5);
+    ASSERT_GE(events.ticks.size(), 4u);
+    EXPECT_TRUE(std::is_sorted(events.ticks.begin(), events.ticks.end()));
+    EXPECT_GT(events.ticks.back() - events.ticks.front(), 2.5);
+    EXPECT_LE(events.ticks.back(), *item->duration() + 0.1);
+
+    // Still the same player with the same item, and it plays again.
+    EXPECT_EQ(player->currentItem(), item);
+    EXPECT_EQ(item->status(), ItemStatus::ReadyToPlay);
+    player->play();
+    EXPECT_TRUE(spinUntil([&] { return player->timeControlStatus() == TimeControlStatus::Playing; }));
+}
+
+TEST(GstPlayerPlayback, PauseReportsPausedAndSeekMovesThePosition) {
+    auto player = playerFor(media().clip);
+    VideoWindow window;
+    window.show(*player);
+    PlayerEvents events(*player);
+
+    player->seek(3.0);  // before the media is open: made once it is
+    player->play();
+    ASSERT_TRUE(spinUntil([&] { return !events.ticks.empty(); }));
+    EXPECT_GE(events.ticks.front(), 2.9);
+    EXPECT_EQ(player->timeControlStatus(), TimeControlStatus::Playing);
+
+    const auto callbacks = events.timeControl.size();
+    player->pause();
+    EXPECT_EQ(player->timeControlStatus(), TimeControlStatus::Paused);
+    EXPECT_EQ(events.timeControl.size(), callbacks) << "no callback from inside pause()";
+    ASSERT_TRUE(spinUntil([&] { return events.timeControl.size() > callbacks; }));
+    EXPECT_EQ(events.timeControl.back(), TimeControlStatus::Paused);
+    EXPECT_EQ(events.playedToEnd, 0);
+
+    player->seek(0.5);
+    player->play();
+    const auto before = events.ticks.size();
+    ASSERT_TRUE(spinUntil([&] { return events.ticks.size() > before; }));
+    EXPECT_LT(events.ticks[before], 2.5);
+}
+
+// Every cycle must hand back its pipeline, threads and descriptors. Half the players are
+// destroyed while still opening, when gtksink is still being set up on the main loop.
+TEST(GstPlayerRelease, CreatePlayDestroyCyclesGiveBackThreadsAndDescriptors) {
+    VideoWindow window;
+    int callsAfterDestroy = 0;
+    int widgetsFinalized = 0;
+    auto cycle = [&](bool untilPlaying) {
+        auto player = playerFor(media().clip);
+        window.show(*player);
+        g_object_weak_ref(G_OBJECT(gtk::videoWidgetOf(*player)),
+                          [](gpointer count, GObject*) { ++*static_cast<int*>(count); }, &widgetsFinalized);
+        auto destroyed = std::make_shared<bool>(false);
+        auto noteCall = [destroyed, &callsAfterDestroy] { callsAfterDestroy += *destroyed ? 1 : 0; };
+        auto observation = player->observeTimeControlStatus(noteCall);
+        player->addPeriodicTimeObserver(50ms, [noteCall](double) { noteCall(); });
+        player->addItemObserver(ItemNotification::PlayedToEnd, noteCall);
+        player->loadMediaSelectionOptions(noteCall);
+        player->play();
+        if (untilPlaying) {
+            EXPECT_TRUE(spinUntil([&] { return player->timeControlStatus() == TimeControlStatus::Playing; }));
+        }
+        player.reset();
+        *destroyed = true;
+        window.clear();
+        spinUntil([] { return false; }, 20ms);
+        observation.reset();
+    };
+    auto settle = [] { EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); })); };
+
+    cycle(true);  // first use loads plugins and starts GStreamer's own helpers
+    cycle(false);
+    settle();
+    const int fdsBefore = openFdCount();
+    const int threadsBefore = threadCount();
+
+    constexpr int cycles = 30;
+    for (int i = 0; i < cycles; ++i) cycle(i % 2 == 1);
+    settle();
+    // Threads of shared pools may linger a while; a leak grows with every cycle.
+    spinUntil([&] { return threadCount() <= threadsBefore; }, 5s);
+    const int fdsAfter = openFdCount();
+    const int threadsAfter = threadCount();
+    std::printf("release cycles: fds %d -> %d, threads %d -> %d\n", fdsBefore, fdsAfter, threadsBefore,
+                threadsAfter);
+
+    EXPECT_EQ(callsAfterDestroy, 0);
+    EXPECT_EQ(widgetsFinalized, cycles + 2);
+    EXPECT_LE(fdsAfter, fdsBefore + 2);
+    EXPECT_LE(threadsAfter, threadsBefore + 3);
+}
+
+}  // namespace
+}  // namespace brindlemar::test
