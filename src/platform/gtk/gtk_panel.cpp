@@ -53,19 +53,25 @@ public:
         if (!monitor) monitor = gdk_display_get_primary_monitor(display);
         if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
         if (!monitor) return;
-        GdkRectangle area;
-        gdk_monitor_get_workarea(monitor, &area);
-        // With south-east gravity the position names the outer bottom-right corner.
-        gtk_window_set_gravity(window_.get(), GDK_GRAVITY_SOUTH_EAST);
-        gtk_window_move(window_.get(), area.x + area.width - right, area.y + area.height - bottom);
+        gdk_monitor_get_workarea(monitor, &workArea_);
+        right_ = right;
+        bottom_ = bottom;
+        placed_ = true;
+        place();
     }
 
     void orderFrontRegardless() override {
         gtk_widget_show_all(GTK_WIDGET(window_.get()));
+        // The window manager's decorations are known once the panel is mapped:
+        // place it again then, so that the whole frame keeps its distance.
+        if (placed_ && !mapSignal_)
+            mapSignal_ = g_signal_connect(window_.get(), "map-event", G_CALLBACK(onMapped), this);
     }
 
     void close() override {
         if (!window_) return;
+        g_clear_handle_id(&placeSource_, g_source_remove);
+        g_clear_signal_handler(&mapSignal_, window_.get());
         g_clear_signal_handler(&deleteSignal_, window_.get());
         // Hand the page back before the window goes, so it is never destroyed with it.
         if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(background_)))
@@ -75,6 +81,31 @@ public:
     }
 
 private:
+    // Moves the frame's outer bottom-right corner to its place in the work area.
+    void place() {
+        int width = 0;
+        int height = 0;
+        gtk_window_get_size(window_.get(), &width, &height);
+        GdkRectangle frame{0, 0, width, height};
+        if (GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_.get()))) {
+            if (gtk_widget_get_mapped(GTK_WIDGET(window_.get()))) gdk_window_get_frame_extents(gdk, &frame);
+        }
+        gtk_window_move(window_.get(), workArea_.x + workArea_.width - right_ - frame.width,
+                        workArea_.y + workArea_.height - bottom_ - frame.height);
+    }
+
+    static gboolean onMapped(GtkWidget*, GdkEvent*, gpointer data) {
+        auto* self = static_cast<GtkPanel*>(data);
+        g_clear_signal_handler(&self->mapSignal_, self->window_.get());
+        self->placeSource_ = g_timeout_add(50, [](gpointer d) -> gboolean {
+            auto* panel = static_cast<GtkPanel*>(d);
+            panel->placeSource_ = 0;
+            panel->place();
+            return G_SOURCE_REMOVE;
+        }, self);
+        return FALSE;
+    }
+
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer data) {
         auto* self = static_cast<GtkPanel*>(data);
         bool mayClose = !self->shouldClose_ || self->shouldClose_(*self);
@@ -95,6 +126,12 @@ private:
     GRef<GtkWindow> window_;
     GtkWidget* background_ = nullptr;
     gulong deleteSignal_ = 0;
+    gulong mapSignal_ = 0;
+    guint placeSource_ = 0;
+    GdkRectangle workArea_{};
+    int right_ = 0;
+    int bottom_ = 0;
+    bool placed_ = false;
 };
 
 class GtkPlaceholder final : public GtkView {
