@@ -13,6 +13,7 @@ namespace brindlemar::test {
 namespace {
 
 using gtk::createGstPlayer;
+using gtk::currentTrackIndexOf;
 using gtk::currentTrackLanguageOf;
 using gtk::playerReleasesPending;
 using gtk::tracksEnabledOf;
@@ -85,11 +86,14 @@ TEST(GstPlayerMediaSelection, ListsTracksByLanguageCodeAndSwitchesThemInGStreame
     item->selectMediaOption(indexOfTag(*subtitles, "en"), MediaCharacteristic::Legible);
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, "es"));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "en"));
+    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Audible), indexOfTag(*audio, "es"));
+    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Legible), indexOfTag(*subtitles, "en"));
 
     // No legible option: subtitles off; choosing one again turns them back on.
     item->selectMediaOption(std::nullopt, MediaCharacteristic::Legible);
     EXPECT_FALSE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, std::nullopt));
+    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Legible), std::nullopt);
     item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
     EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
@@ -169,6 +173,36 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NotAUrl", [](const NotFoundServer&) { return std::string("no scheme at all"); }},
         FailureCase{"HttpNotFound", [](const NotFoundServer& server) { return server.url("/clip.mkv"); }}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// What the application does when an item fails: the first observer tears the player
+// down. Nothing may reach the observers after that, not even the second observer of
+// the same change.
+TEST(GstPlayerObservers, ObserverThatDestroysThePlayerEndsTheCallbacks) {
+    auto player = playerFor(media().missing);
+    VideoWindow window;
+    window.show(*player);
+    int secondObserverCalls = 0;
+    int otherCalls = 0;
+    auto first = player->observeStatus([&] {
+        window.clear();
+        player.reset();
+    });
+    auto second = player->observeStatus([&] { ++secondObserverCalls; });
+    auto rate = player->observeTimeControlStatus([&] { ++otherCalls; });
+    player->addItemObserver(ItemNotification::FailedToPlayToEnd, [&] { ++otherCalls; });
+    player->addPeriodicTimeObserver(50ms, [&](double) { ++otherCalls; });
+    player->play();
+
+    ASSERT_TRUE(spinUntil([&] { return !player; }));
+    const int callsAtTeardown = otherCalls;
+    spinUntil([] { return false; }, 300ms);
+    EXPECT_EQ(secondObserverCalls, 0);
+    EXPECT_EQ(otherCalls, callsAtTeardown);
+    first.reset();
+    second.reset();
+    rate.reset();
+    EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
+}
 
 TEST(GstPlayerPlayback, PlaysToTheEndWithRisingTicksAndStaysUsable) {
     auto player = playerFor(media().clip);

@@ -88,4 +88,20 @@ std::optional<std::string> currentLanguageOf(GstPlay* play, MediaCharacteristic 
     return track ? languageCodeOf(GST_PLAY_STREAM_INFO(track.get())) : std::nullopt;
 }
 
+std::optional<std::size_t> currentOptionIndexOf(GstPlay* play, MediaCharacteristic characteristic) {
+    GRef<GstPlayStreamInfo> track;
+    if (isAudio(characteristic))
+        track = adopt(GST_PLAY_STREAM_INFO(gst_play_get_current_audio_track(play)));
+    else
+        track = adopt(GST_PLAY_STREAM_INFO(gst_play_get_current_subtitle_track(play)));
+    if (!track) return std::nullopt;
+    g_autoptr(GstPlayMediaInfo) info = gst_play_get_media_info(play);
+    if (!info) return std::nullopt;
+    const gint current = gst_play_stream_info_get_index(track.get());
+    std::size_t position = 0;
+    for (GList* l = streamsOf(info, characteristic); l; l = l->next, ++position)
+        if (gst_play_stream_info_get_index(GST_PLAY_STREAM_INFO(l->data)) == current) return position;
+    return std::nullopt;
+}
+
 }  // namespace brindlemar::gtk

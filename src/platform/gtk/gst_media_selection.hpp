@@ -31,4 +31,8 @@ bool tracksEnabledOf(GstPlay* play, MediaCharacteristic characteristic);
 // off, nothing is open, or the track carries no language.
 std::optional<std::string> currentLanguageOf(GstPlay* play, MediaCharacteristic characteristic);
 
+// The position of the current track of that kind in mediaOptionsOf(play,
+// characteristic); nothing when that kind is off or nothing is open.
+std::optional<std::size_t> currentOptionIndexOf(GstPlay* play, MediaCharacteristic characteristic);
+
 }  // namespace brindlemar::gtk

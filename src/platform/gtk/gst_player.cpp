@@ -65,18 +65,19 @@ struct ObserverList {
 };
 
 // Calls every observer registered at the time of the call, in registration order.
-// An observer may remove others, or destroy the player and with it the list.
-void notifyAll(const std::shared_ptr<ObserverList>& list) {
+// An observer may remove others, or destroy the player and with it the list: the
+// list is held weakly, so nothing more is called then.
+void notifyAll(const std::weak_ptr<ObserverList>& weak) {
     std::vector<std::uint64_t> ids;
-    for (const auto& entry : list->entries) ids.push_back(entry.first);
-    std::weak_ptr<ObserverList> weak = list;
+    if (auto list = weak.lock())
+        for (const auto& entry : list->entries) ids.push_back(entry.first);
     for (std::uint64_t id : ids) {
         std::function<void()> call;
         {
-            auto alive = weak.lock();
-            if (!alive) return;
-            auto it = alive->entries.find(id);
-            if (it == alive->entries.end()) continue;
+            auto list = weak.lock();
+            if (!list) return;
+            auto it = list->entries.find(id);
+            if (it == list->entries.end()) continue;
             call = it->second;
         }
         call();
@@ -293,9 +294,8 @@ private:
 };
 
 GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
-    GError* initError = nullptr;
+    g_autoptr(GError) initError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &initError)) {
-        g_clear_error(&initError);
         failBeforeOpening();
         return;
     }
@@ -415,7 +415,7 @@ void GstPlayer::updateTimeControlStatus() {
                                                     : TimeControlStatus::WaitingToPlay;
     if (now == reported_) return;
     reported_ = now;
-    queue_.post([list = timeControlObservers_] { notifyAll(list); });
+    queue_.post([list = std::weak_ptr(timeControlObservers_)] { notifyAll(list); });
 }
 
 void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer data) {
@@ -431,7 +431,7 @@ void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpoint
 void GstPlayer::setStatus(ItemStatus status) {
     if (state_->status == status) return;
     state_->status = status;
-    queue_.post([list = statusObservers_] { notifyAll(list); });
+    queue_.post([list = std::weak_ptr(statusObservers_)] { notifyAll(list); });
 }
 
 void GstPlayer::post(ItemNotification notification) {
@@ -595,6 +595,24 @@ bool tracksEnabledOf(Player& player, MediaCharacteristic characteristic) {
     GstPlayer* gstPlayer = asGstPlayer(player);
     if (!gstPlayer || !gstPlayer->gstPlay()) return false;
     return tracksEnabledOf(gstPlayer->gstPlay(), characteristic);
+}
+
+std::optional<std::size_t> currentTrackIndexOf(Player& player, MediaCharacteristic characteristic) {
+    GstPlayer* gstPlayer = asGstPlayer(player);
+    if (!gstPlayer || !gstPlayer->gstPlay()) return std::nullopt;
+    return currentOptionIndexOf(gstPlayer->gstPlay(), characteristic);
+}
+
+double volumeOf(Player& player) {
+    GstPlayer* gstPlayer = asGstPlayer(player);
+    if (!gstPlayer || !gstPlayer->gstPlay()) return -1;
+    return gst_play_get_volume(gstPlayer->gstPlay());
+}
+
+void setVolumeOf(Player& player, double volume) {
+    GstPlayer* gstPlayer = asGstPlayer(player);
+    if (!gstPlayer || !gstPlayer->gstPlay() || std::isnan(volume)) return;
+    gst_play_set_volume(gstPlayer->gstPlay(), std::clamp(volume, 0.0, 1.0));
 }
 
 bool playerReleasesPending() {

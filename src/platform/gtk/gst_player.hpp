@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,13 @@ GtkWidget* videoWidgetOf(Player& player);
 // that kind is off or untagged), and whether that kind of track is on at all.
 std::optional<std::string> currentTrackLanguageOf(Player& player, MediaCharacteristic characteristic);
 bool tracksEnabledOf(Player& player, MediaCharacteristic characteristic);
+
+// For the player's own controls, past the interface: the position of the current
+// audio or subtitle track among the item's options (nothing when that kind is off),
+// and the volume, linear from 0 to 1 (negative when unknown).
+std::optional<std::size_t> currentTrackIndexOf(Player& player, MediaCharacteristic characteristic);
+double volumeOf(Player& player);
+void setVolumeOf(Player& player, double volume);
 
 // Destroying a player stops and frees its pipeline on a helper thread, so that the
 // main loop stays free to serve gtksink meanwhile. True while any such release is
