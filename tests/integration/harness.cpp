@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/gtk/gst_player.hpp"
 
@@ -76,13 +77,29 @@ Media makeMedia() {
 
 }  // namespace
 
+namespace {
+
+std::optional<Media> made;
+
+// Removes the media directory once all tests have run.
+class MediaCleanup final : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (!made) return;
+        std::error_code ignored;
+        fs::remove_all(made->directory, ignored);
+        made.reset();
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const mediaCleanup =
+    ::testing::AddGlobalTestEnvironment(new MediaCleanup);
+
+}  // namespace
+
 const Media& media() {
-    static const Media made = [] {
-        Media m = makeMedia();
-        std::atexit([] { std::error_code ignored; fs::remove_all(media().directory, ignored); });
-        return m;
-    }();
-    return made;
+    if (!made) made = makeMedia();
+    return *made;
 }
 
 std::string fileUri(const std::string& path) {

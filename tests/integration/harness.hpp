@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 // it holds. The deadlines are generous: they only bound a hang.
 bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = 30s);
 
-// Media made once per run in a temporary directory, removed at exit.
+// Media made on first use in a temporary directory, removed when the tests end.
 struct Media {
     std::string clip;       // 5 s 320x180 Matroska: audio "spa", "eng"; subtitles "spa", "eng"
     std::string plainClip;  // 2 s, one untagged audio track, no subtitles

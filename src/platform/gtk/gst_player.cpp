@@ -289,6 +289,7 @@ private:
     std::map<std::uint64_t, std::unique_ptr<TimeObserver>> timeObservers_;
     std::map<std::uint64_t, ItemObserver> itemObservers_;
     std::vector<std::function<void()>> pendingLoads_;
+    std::shared_ptr<void> lifetime_ = std::make_shared<int>(0);  // expires with the player
 
     MainLoopQueue queue_;  // last: queued work goes before anything it could reach
 };
@@ -441,7 +442,7 @@ void GstPlayer::post(ItemNotification notification) {
             if (observer.notification == notification) ids.push_back(id);
         // Destroying the player takes this queued work with it, but an observer can
         // destroy the player while the others are still to be called.
-        std::weak_ptr<ObserverList> alive = statusObservers_;
+        std::weak_ptr<void> alive = lifetime_;
         for (std::uint64_t id : ids) {
             if (alive.expired()) return;
             auto it = itemObservers_.find(id);
