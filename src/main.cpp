@@ -38,6 +38,8 @@ void onStartup(GApplication*, gpointer data) {
 }  // namespace
 
 int main() {
+    // Native playback relies on playbin, where subtitle streams keep their languages.
+    g_unsetenv("GST_PLAY_USE_PLAYBIN3");
     GtkApplication* app = gtk_application_new("com.brindlemar.app", G_APPLICATION_DEFAULT_FLAGS);
     int status = 0;
     {

@@ -1,7 +1,11 @@
 #include "platform/gtk/gtk_player_view.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gst_player.hpp"
+#include "platform/gtk/gtk_player_controls.hpp"
 #include "platform/gtk/gtk_view.hpp"
 
 namespace brindlemar::gtk {
@@ -38,31 +42,124 @@ private:
     GRef<GtkWidget> spinner_;
 };
 
+// Linux has no system picture-in-picture: this small window, kept above the
+// others on every workspace, takes the video while it lasts.
+class PictureInPictureWindow {
+public:
+    PictureInPictureWindow(GtkWidget* video, std::function<void()> restore, std::function<void()> closed)
+        : restore_(std::move(restore)), closed_(std::move(closed)) {
+        window_ = ref(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL)));
+        GtkWindow* w = window_.get();
+        gtk_window_set_title(w, "Brindlemar \u00b7 Imagen en imagen");
+        gtk_window_set_default_size(w, 384, 216);
+        gtk_window_set_keep_above(w, TRUE);
+        gtk_window_stick(w);
+        gtk_window_set_skip_taskbar_hint(w, TRUE);
+        gtk_window_set_focus_on_map(w, FALSE);
+        GdkGeometry hints{};
+        hints.min_width = 256;
+        hints.min_height = 144;
+        hints.min_aspect = hints.max_aspect = 16.0 / 9.0;
+        gtk_window_set_geometry_hints(w, nullptr, &hints,
+                                      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
+        if (GApplication* app = g_application_get_default()) gtk_window_set_application(w, GTK_APPLICATION(app));
+
+        GtkWidget* overlay = gtk_overlay_new();
+        box_ = gtk_event_box_new();
+        paintBlack(box_);
+        gtk_container_add(GTK_CONTAINER(overlay), box_);
+        moveInto(video, GTK_CONTAINER(box_));
+        GtkWidget* back = iconButton("view-restore-symbolic", "Volver al reproductor");
+        gtk_widget_set_halign(back, GTK_ALIGN_END);
+        gtk_widget_set_valign(back, GTK_ALIGN_START);
+        gtk_widget_set_margin_top(back, 8);
+        gtk_widget_set_margin_end(back, 8);
+        g_signal_connect(back, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                             auto restore = static_cast<PictureInPictureWindow*>(d)->restore_;
+                             restore();  // may destroy this window
+                         }), this);
+        gtk_overlay_add_overlay(GTK_OVERLAY(overlay), back);
+        gtk_container_add(GTK_CONTAINER(w), overlay);
+        deleteSignal_ = g_signal_connect(w, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
+                                             auto closed = static_cast<PictureInPictureWindow*>(d)->closed_;
+                                             closed();  // destroys this window
+                                             return TRUE;
+                                         }), this);
+        // Bottom-right of the screen, clear of its edges.
+        gtk_window_set_gravity(w, GDK_GRAVITY_SOUTH_EAST);
+        GdkRectangle area{0, 0, 1280, 800};
+        if (GdkMonitor* m = gdk_display_get_primary_monitor(gdk_display_get_default())) gdk_monitor_get_workarea(m, &area);
+        else if (GdkMonitor* first = gdk_display_get_monitor(gdk_display_get_default(), 0)) gdk_monitor_get_workarea(first, &area);
+        gtk_window_move(w, area.x + area.width - 24, area.y + area.height - 24);
+        gtk_widget_show_all(GTK_WIDGET(w));
+    }
+
+    ~PictureInPictureWindow() {
+        g_clear_signal_handler(&deleteSignal_, window_.get());
+        if (GtkWidget* video = gtk_bin_get_child(GTK_BIN(box_))) gtk_container_remove(GTK_CONTAINER(box_), video);
+        gtk_widget_destroy(GTK_WIDGET(window_.get()));
+    }
+
+    // Hands the video back to `box`.
+    void giveBack(GtkWidget* box) {
+        if (GtkWidget* video = gtk_bin_get_child(GTK_BIN(box_))) moveInto(video, GTK_CONTAINER(box));
+    }
+
+private:
+    std::function<void()> restore_;
+    std::function<void()> closed_;
+    GRef<GtkWindow> window_;
+    GtkWidget* box_ = nullptr;
+    gulong deleteSignal_ = 0;
+};
+
+class GtkPlayerView;
+std::vector<GtkPlayerView*>& liveViews() {
+    static std::vector<GtkPlayerView*> views;
+    return views;
+}
+
 class GtkPlayerView final : public PlayerView {
 public:
-    explicit GtkPlayerView(View& content) : host_(ref(hostOf(content))) {
+    explicit GtkPlayerView(View& content)
+        : host_(ref(hostOf(content))),
+          controls_(PlayerControls::Actions{[this] { toggleFullscreen(); }, [this] { startPictureInPicture(); }}) {
         root_ = ref(gtk_overlay_new());
         video_ = gtk_event_box_new();
         paintBlack(video_);
+        gtk_widget_add_events(video_, GDK_POINTER_MOTION_MASK);
+        g_signal_connect(video_, "motion-notify-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
+                             static_cast<GtkPlayerView*>(d)->controls_.poke();
+                             return FALSE;
+                         }), this);
         gtk_container_add(GTK_CONTAINER(root_.get()), video_);
+        gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), controls_.widget());
         gtk_overlay_add_overlay(host_.get(), root_.get());
         gtk_widget_show_all(root_.get());
+        liveViews().push_back(this);
     }
 
-    ~GtkPlayerView() override { removeFromSuperview(); }
+    ~GtkPlayerView() override {
+        std::erase(liveViews(), this);
+        pip_.reset();
+        leaveFullscreen();
+        removeFromSuperview();
+    }
 
     void setPlayer(Player* player) override {
+        controls_.setPlayer(player);
         if (GtkWidget* current = gtk_bin_get_child(GTK_BIN(video_)))
             gtk_container_remove(GTK_CONTAINER(video_), current);
         player_ = player;
         if (!player) return;
-        if (GtkWidget* widget = videoWidgetOf(*player)) {
-            gtk_container_add(GTK_CONTAINER(video_), widget);
-            gtk_widget_show(widget);
-        }
+        if (GtkWidget* widget = videoWidgetOf(*player)) moveInto(widget, GTK_CONTAINER(video_));
     }
 
-    void setAllowsPictureInPicturePlayback(bool allowed) override { pipAllowed_ = allowed; }
+    void setAllowsPictureInPicturePlayback(bool allowed) override {
+        pipAllowed_ = allowed;
+        controls_.setPictureInPictureAllowed(allowed);
+        if (!allowed && pip_) endPictureInPicture(false);
+    }
 
     void setPictureInPictureDelegate(PictureInPictureDelegate delegate) override {
         pipDelegate_ = std::move(delegate);
@@ -76,11 +173,8 @@ public:
         gtk_widget_set_margin_top(button, edgeMargin);
         backAction_ = std::move(action);
         g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
-                             auto* self = static_cast<GtkPlayerView*>(data);
-                             if (self->backAction_) {
-                                 auto action = self->backAction_;
-                                 action();
-                             }
+                             auto action = static_cast<GtkPlayerView*>(data)->backAction_;
+                             if (action) action();  // may destroy this view
                          }),
                          this);
         gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), button);
@@ -89,9 +183,10 @@ public:
 
     std::unique_ptr<Spinner> addSpinner() override {
         GtkWidget* spinner = gtk_spinner_new();
-        gtk_widget_set_size_request(spinner, 48, 48);
+        gtk_widget_set_size_request(spinner, 64, 64);
         gtk_widget_set_halign(spinner, GTK_ALIGN_CENTER);
         gtk_widget_set_valign(spinner, GTK_ALIGN_CENTER);
+        setAccessibleName(spinner, "Cargando");
         gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), spinner);
         gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(root_.get()), spinner, TRUE);
         return std::make_unique<GtkSpinnerView>(spinner);
@@ -112,13 +207,73 @@ public:
             gtk_container_remove(GTK_CONTAINER(host_.get()), root_.get());
     }
 
+    bool handleKey(GdkEventKey* event) {
+        if (!gtk_widget_is_visible(root_.get()) || !gtk_widget_get_mapped(root_.get())) return false;
+        GtkWidget* toplevel = gtk_widget_get_toplevel(root_.get());
+        GdkWindow* window = toplevel ? gtk_widget_get_window(toplevel) : nullptr;
+        if (!window || gdk_window_get_toplevel(event->window) != window) return false;
+        if (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK)) return false;
+        return controls_.handleKey(event->keyval);
+    }
+
 private:
+    GtkWindow* toplevelWindow() const {
+        GtkWidget* toplevel = gtk_widget_get_toplevel(root_.get());
+        return GTK_IS_WINDOW(toplevel) ? GTK_WINDOW(toplevel) : nullptr;
+    }
+
+    void toggleFullscreen() {
+        if (fullscreenWindow_) {
+            leaveFullscreen();
+            return;
+        }
+        if (GtkWindow* window = toplevelWindow()) {
+            fullscreenWindow_ = ref(window);
+            gtk_window_fullscreen(window);
+            controls_.setFullscreen(true);
+        }
+    }
+
+    void leaveFullscreen() {
+        if (!fullscreenWindow_) return;
+        gtk_window_unfullscreen(fullscreenWindow_.get());
+        fullscreenWindow_.reset();
+        controls_.setFullscreen(false);
+    }
+
+    void startPictureInPicture() {
+        if (!pipAllowed_ || pip_ || !player_) return;
+        GtkWidget* video = gtk_bin_get_child(GTK_BIN(video_));
+        if (!video) return;
+        leaveFullscreen();
+        if (pipDelegate_.shouldAutomaticallyDismissAtStart) pipDelegate_.shouldAutomaticallyDismissAtStart(*this);
+        pip_ = std::make_unique<PictureInPictureWindow>(
+            video, [this] { endPictureInPicture(true); }, [this] { endPictureInPicture(false); });
+        if (pipDelegate_.didStart) pipDelegate_.didStart(*this);
+    }
+
+    // The return control asks to restore the interface first, then the picture
+    // ends; closing the window only ends it.
+    void endPictureInPicture(bool restore) {
+        if (!pip_) return;
+        pip_->giveBack(video_);
+        pip_.reset();
+        if (restore && pipDelegate_.restoreUserInterface) {
+            auto answered = std::make_shared<bool>(false);
+            pipDelegate_.restoreUserInterface(*this, [answered](bool) { *answered = true; });
+        }
+        if (pipDelegate_.didStop) pipDelegate_.didStop(*this);
+    }
+
     GRef<GtkOverlay> host_;
     GRef<GtkWidget> root_;
     GtkWidget* video_ = nullptr;
+    PlayerControls controls_;
     Player* player_ = nullptr;
     bool pipAllowed_ = false;
     PictureInPictureDelegate pipDelegate_;
+    std::unique_ptr<PictureInPictureWindow> pip_;
+    GRef<GtkWindow> fullscreenWindow_;
     std::function<void()> backAction_;
 };
 
@@ -126,6 +281,11 @@ private:
 
 std::unique_ptr<PlayerView> createPlayerView(View& content) {
     return std::make_unique<GtkPlayerView>(content);
+}
+
+bool playerViewsHandleKey(GdkEventKey* event) {
+    auto views = liveViews();
+    return std::any_of(views.begin(), views.end(), [event](GtkPlayerView* view) { return view->handleKey(event); });
 }
 
 }  // namespace brindlemar::gtk

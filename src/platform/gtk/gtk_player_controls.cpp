@@ -1,0 +1,294 @@
+#include "platform/gtk/gtk_player_controls.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "platform/gtk/gst_player.hpp"
+
+namespace brindlemar::gtk {
+
+namespace {
+
+constexpr guint hideAfterMs = 3000;
+constexpr double keySeekSeconds = 10.0;
+
+std::string clockText(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
+    long total = static_cast<long>(seconds);
+    long h = total / 3600, m = (total / 60) % 60, s = total % 60;
+    char text[32];
+    if (h > 0) {
+        g_snprintf(text, sizeof text, "%ld:%02ld:%02ld", h, m, s);
+    } else {
+        g_snprintf(text, sizeof text, "%ld:%02ld", m, s);
+    }
+    return text;
+}
+
+// A language tag as the user reads it.
+std::string languageName(const std::string& tag) {
+    static const std::pair<const char*, const char*> names[] = {
+        {"es", "Español"}, {"spa", "Español"}, {"en", "Inglés"}, {"eng", "Inglés"},
+        {"fr", "Francés"}, {"fre", "Francés"}, {"fra", "Francés"}, {"de", "Alemán"},
+        {"ger", "Alemán"}, {"deu", "Alemán"}, {"it", "Italiano"}, {"ita", "Italiano"},
+        {"pt", "Portugués"}, {"por", "Portugués"}, {"ja", "Japonés"}, {"jpn", "Japonés"},
+        {"ko", "Coreano"}, {"kor", "Coreano"}, {"zh", "Chino"}, {"chi", "Chino"},
+        {"zho", "Chino"}, {"ru", "Ruso"}, {"rus", "Ruso"}, {"ca", "Catalán"}, {"cat", "Catalán"},
+    };
+    std::string primary = tag.substr(0, tag.find_first_of("-_"));
+    for (char& c : primary) c = static_cast<char>(g_ascii_tolower(c));
+    for (const auto& [code, name] : names)
+        if (primary == code) return name;
+    return tag;
+}
+
+// What a track menu entry selects.
+struct TrackChoice {
+    PlayerControls* controls;
+    std::optional<std::size_t> index;
+    MediaCharacteristic characteristic;
+};
+
+}  // namespace
+
+void setAccessibleName(GtkWidget* widget, const char* name) {
+    gtk_widget_set_tooltip_text(widget, name);
+    if (AtkObject* accessible = gtk_widget_get_accessible(widget)) atk_object_set_name(accessible, name);
+}
+
+GtkWidget* iconButton(const char* iconName, const char* name) {
+    GtkWidget* button = gtk_button_new_from_icon_name(iconName, GTK_ICON_SIZE_BUTTON);
+    gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
+    setAccessibleName(button, name);
+    return button;
+}
+
+PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
+    revealer_ = gtk_revealer_new();
+    g_object_ref_sink(revealer_);
+    gtk_revealer_set_transition_type(GTK_REVEALER(revealer_), GTK_REVEALER_TRANSITION_TYPE_CROSSFADE);
+    gtk_widget_set_valign(revealer_, GTK_ALIGN_END);
+    gtk_widget_set_halign(revealer_, GTK_ALIGN_FILL);
+
+    GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    gtk_style_context_add_class(gtk_widget_get_style_context(bar), "osd");
+    gtk_widget_set_margin_start(bar, 12);
+    gtk_widget_set_margin_end(bar, 12);
+    gtk_widget_set_margin_bottom(bar, 12);
+    gtk_container_set_border_width(GTK_CONTAINER(bar), 6);
+    gtk_container_add(GTK_CONTAINER(revealer_), bar);
+
+    playButton_ = iconButton("media-playback-pause-symbolic", "Pausa");
+    g_signal_connect(playButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                         static_cast<PlayerControls*>(d)->togglePause();
+                     }), this);
+
+    elapsed_ = gtk_label_new("0:00");
+    total_ = gtk_label_new("0:00");
+    seekBar_ = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 0, 1, 1);
+    gtk_scale_set_draw_value(GTK_SCALE(seekBar_), FALSE);
+    gtk_widget_set_hexpand(seekBar_, TRUE);
+    setAccessibleName(seekBar_, "Posición");
+    seekSignal_ = g_signal_connect(seekBar_, "value-changed", G_CALLBACK(+[](GtkRange* range, gpointer d) {
+                                       auto* self = static_cast<PlayerControls*>(d);
+                                       if (self->updatingSeekBar_ || !self->player_) return;
+                                       self->player_->seek(gtk_range_get_value(range));
+                                   }), this);
+
+    volume_ = gtk_volume_button_new();
+    gtk_scale_button_set_value(GTK_SCALE_BUTTON(volume_), 1.0);
+    setAccessibleName(volume_, "Volumen");
+    g_signal_connect(volume_, "value-changed", G_CALLBACK(+[](GtkScaleButton*, double value, gpointer d) {
+                         auto* self = static_cast<PlayerControls*>(d);
+                         if (self->player_) setVolumeOf(*self->player_, value);
+                     }), this);
+
+    audioButton_ = gtk_menu_button_new();
+    gtk_button_set_label(GTK_BUTTON(audioButton_), "Audio");
+    setAccessibleName(audioButton_, "Audio");
+    subtitleButton_ = gtk_menu_button_new();
+    gtk_button_set_label(GTK_BUTTON(subtitleButton_), "Subtítulos");
+    setAccessibleName(subtitleButton_, "Subtítulos");
+    for (auto [button, characteristic] : {std::pair{audioButton_, MediaCharacteristic::Audible},
+                                          std::pair{subtitleButton_, MediaCharacteristic::Legible}}) {
+        GtkWidget* menu = gtk_menu_new();
+        gtk_menu_button_set_popup(GTK_MENU_BUTTON(button), menu);
+        g_object_set_data(G_OBJECT(menu), "characteristic", GINT_TO_POINTER(static_cast<int>(characteristic)));
+        // The tracks are read when the menu opens, so it always shows the current ones.
+        g_signal_connect(button, "toggled", G_CALLBACK(+[](GtkToggleButton* toggle, gpointer d) {
+                             if (!gtk_toggle_button_get_active(toggle)) return;
+                             auto* self = static_cast<PlayerControls*>(d);
+                             GtkMenu* popup = gtk_menu_button_get_popup(GTK_MENU_BUTTON(toggle));
+                             auto c = static_cast<MediaCharacteristic>(
+                                 GPOINTER_TO_INT(g_object_get_data(G_OBJECT(popup), "characteristic")));
+                             self->fillTrackMenu(GTK_WIDGET(popup), c);
+                         }), this);
+    }
+
+    fullscreenButton_ = iconButton("view-fullscreen-symbolic", "Pantalla completa");
+    g_signal_connect(fullscreenButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                         auto* self = static_cast<PlayerControls*>(d);
+                         if (self->actions_.toggleFullscreen) self->actions_.toggleFullscreen();
+                     }), this);
+    pipButton_ = iconButton("view-restore-symbolic", "Imagen en imagen");
+    g_signal_connect(pipButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                         auto* self = static_cast<PlayerControls*>(d);
+                         if (self->actions_.pictureInPicture) self->actions_.pictureInPicture();
+                     }), this);
+
+    for (GtkWidget* w : {playButton_, elapsed_, seekBar_, total_, volume_, audioButton_, subtitleButton_,
+                         fullscreenButton_, pipButton_})
+        gtk_box_pack_start(GTK_BOX(bar), w, w == seekBar_, w == seekBar_, 0);
+    gtk_widget_show_all(revealer_);
+    gtk_widget_set_no_show_all(pipButton_, TRUE);
+    gtk_widget_hide(pipButton_);
+    gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_), TRUE);
+    scheduleHide();
+}
+
+PlayerControls::~PlayerControls() {
+    setPlayer(nullptr);
+    g_clear_handle_id(&hideSource_, g_source_remove);
+    g_clear_signal_handler(&seekSignal_, seekBar_);
+    if (GtkWidget* parent = gtk_widget_get_parent(revealer_))
+        gtk_container_remove(GTK_CONTAINER(parent), revealer_);
+    g_object_unref(revealer_);
+}
+
+void PlayerControls::setPlayer(Player* player) {
+    if (player_) {
+        if (timeToken_) player_->removeTimeObserver(*timeToken_);
+        timeToken_.reset();
+        rateObservation_.reset();
+    }
+    player_ = player;
+    if (!player_) return;
+    rateObservation_ = player_->observeTimeControlStatus([this] { refreshPlayState(); });
+    timeToken_ = player_->addPeriodicTimeObserver(std::chrono::milliseconds(500),
+                                                  [this](double seconds) { refreshTime(seconds); });
+    if (double volume = volumeOf(*player_); volume >= 0)
+        gtk_scale_button_set_value(GTK_SCALE_BUTTON(volume_), volume);
+    refreshPlayState();
+}
+
+void PlayerControls::setPictureInPictureAllowed(bool allowed) {
+    gtk_widget_set_visible(pipButton_, allowed);
+}
+
+void PlayerControls::setFullscreen(bool fullscreen) {
+    const char* name = fullscreen ? "Salir de pantalla completa" : "Pantalla completa";
+    gtk_button_set_image(GTK_BUTTON(fullscreenButton_),
+                         gtk_image_new_from_icon_name(fullscreen ? "view-restore-symbolic" : "view-fullscreen-symbolic",
+                                                      GTK_ICON_SIZE_BUTTON));
+    setAccessibleName(fullscreenButton_, name);
+}
+
+void PlayerControls::poke() {
+    gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_), TRUE);
+    scheduleHide();
+}
+
+void PlayerControls::scheduleHide() {
+    g_clear_handle_id(&hideSource_, g_source_remove);
+    hideSource_ = g_timeout_add(hideAfterMs, [](gpointer d) -> gboolean {
+        auto* self = static_cast<PlayerControls*>(d);
+        self->hideSource_ = 0;
+        // A paused video keeps its controls in sight.
+        if (self->player_ && self->player_->timeControlStatus() != TimeControlStatus::Paused)
+            gtk_revealer_set_reveal_child(GTK_REVEALER(self->revealer_), FALSE);
+        return G_SOURCE_REMOVE;
+    }, this);
+}
+
+bool PlayerControls::handleKey(guint keyval) {
+    switch (keyval) {
+        case GDK_KEY_space: togglePause(); break;
+        case GDK_KEY_Left: seekBy(-keySeekSeconds); break;
+        case GDK_KEY_Right: seekBy(keySeekSeconds); break;
+        default: return false;
+    }
+    poke();
+    return true;
+}
+
+void PlayerControls::togglePause() {
+    if (!player_) return;
+    if (player_->timeControlStatus() == TimeControlStatus::Paused) {
+        player_->play();
+    } else {
+        player_->pause();
+    }
+}
+
+void PlayerControls::seekBy(double seconds) {
+    if (!player_) return;
+    double target = std::max(0.0, lastPosition_ + seconds);
+    if (auto item = player_->currentItem()) {
+        if (auto duration = item->duration()) target = std::min(target, *duration);
+    }
+    lastPosition_ = target;
+    player_->seek(target);
+}
+
+void PlayerControls::refreshTime(double seconds) {
+    lastPosition_ = seconds;
+    double duration = 0;
+    if (auto item = player_ ? player_->currentItem() : nullptr) duration = item->duration().value_or(0);
+    updatingSeekBar_ = true;
+    gtk_range_set_range(GTK_RANGE(seekBar_), 0, std::max(duration, 1.0));
+    gtk_range_set_value(GTK_RANGE(seekBar_), seconds);
+    updatingSeekBar_ = false;
+    gtk_label_set_text(GTK_LABEL(elapsed_), clockText(seconds).c_str());
+    gtk_label_set_text(GTK_LABEL(total_), clockText(duration).c_str());
+}
+
+void PlayerControls::refreshPlayState() {
+    bool paused = !player_ || player_->timeControlStatus() == TimeControlStatus::Paused;
+    gtk_button_set_image(GTK_BUTTON(playButton_),
+                         gtk_image_new_from_icon_name(paused ? "media-playback-start-symbolic"
+                                                             : "media-playback-pause-symbolic",
+                                                      GTK_ICON_SIZE_BUTTON));
+    setAccessibleName(playButton_, paused ? "Reproducir" : "Pausa");
+    if (paused) gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_), TRUE);
+}
+
+void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characteristic) {
+    gtk_container_foreach(GTK_CONTAINER(menu), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); },
+                          nullptr);
+    std::shared_ptr<PlayerItem> item = player_ ? player_->currentItem() : nullptr;
+    auto options = item ? item->mediaSelectionOptions(characteristic) : std::nullopt;
+    std::optional<std::size_t> current = player_ ? currentTrackIndexOf(*player_, characteristic) : std::nullopt;
+    GSList* group = nullptr;
+    auto add = [&](const std::string& label, std::optional<std::size_t> index) {
+        GtkWidget* entry = gtk_radio_menu_item_new_with_label(group, label.c_str());
+        group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(entry));
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), index == current);
+        g_object_set_data_full(G_OBJECT(entry), "choice", new TrackChoice{this, index, characteristic},
+                               [](gpointer p) { delete static_cast<TrackChoice*>(p); });
+        g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem* menuItem, gpointer) {
+                             if (!gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(menuItem))) return;
+                             auto* choice = static_cast<TrackChoice*>(g_object_get_data(G_OBJECT(menuItem), "choice"));
+                             Player* player = choice->controls->player_;
+                             if (auto current = player ? player->currentItem() : nullptr)
+                                 current->selectMediaOption(choice->index, choice->characteristic);
+                         }), nullptr);
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
+    };
+    if (characteristic == MediaCharacteristic::Legible) add("Desactivados", std::nullopt);
+    if (options) {
+        for (std::size_t i = 0; i < options->size(); ++i) {
+            const MediaOption& option = (*options)[i];
+            std::string tag = option.extendedLanguageTag.value_or(option.localeIdentifier.value_or(""));
+            std::string label = tag.empty() ? "Pista " + std::to_string(i + 1) : languageName(tag);
+            add(label, i);
+        }
+    }
+    if (!options || options->empty()) {
+        GtkWidget* none = gtk_menu_item_new_with_label("Sin pistas");
+        gtk_widget_set_sensitive(none, FALSE);
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), none);
+    }
+    gtk_widget_show_all(menu);
+}
+
+}  // namespace brindlemar::gtk
