@@ -11,6 +11,7 @@
 namespace {
 
 struct Application {
+    brindlemar::gtk::GtkPlatform& platform;
     std::shared_ptr<brindlemar::AppDelegate> delegate;
     bool launched = false;
 };
@@ -32,6 +33,7 @@ gboolean onQuitSignal(gpointer data) {
 }
 
 void onStartup(GApplication*, gpointer data) {
+    static_cast<Application*>(data)->platform.startup();
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(signal, onQuitSignal, data);
 }
 
@@ -44,7 +46,7 @@ int main() {
     int status = 0;
     {
         brindlemar::gtk::GtkPlatform platform(app);
-        Application application{std::make_shared<brindlemar::AppDelegate>(platform)};
+        Application application{platform, std::make_shared<brindlemar::AppDelegate>(platform)};
         g_signal_connect(app, "startup", G_CALLBACK(onStartup), &application);
         g_signal_connect(app, "activate", G_CALLBACK(onActivate), &application);
         status = g_application_run(G_APPLICATION(app), 0, nullptr);

@@ -51,9 +51,6 @@ void freeWork(gpointer data) {
 }  // namespace
 
 GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app), activities_(app) {
-    // Every event of every window passes here first, so key monitors see key
-    // presses before any widget does.
-    gdk_event_handler_set(handleEvent, this, nullptr);
     std::string dir = executableDirectory();
     if (!dir.empty()) {
         g_autofree char* prefix = g_canonicalize_filename("..", dir.c_str());
@@ -62,7 +59,16 @@ GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app), activities_(app) {
 }
 
 GtkPlatform::~GtkPlatform() {
-    gdk_event_handler_set(reinterpret_cast<GdkEventFunc>(gtk_main_do_event), nullptr, nullptr);
+    gdk_event_handler_set([](GdkEvent* event, gpointer) { gtk_main_do_event(event); }, nullptr, nullptr);
+}
+
+void GtkPlatform::startup() {
+    // Every event of every window passes here first, so key monitors see key
+    // presses before any widget does. GTK sets its own handler when it starts,
+    // so this comes after.
+    gdk_event_handler_set(handleEvent, this, nullptr);
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
 }
 
 void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {

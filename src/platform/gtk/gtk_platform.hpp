@@ -16,6 +16,8 @@ class GtkPlatform final : public Platform {
 public:
     explicit GtkPlatform(GtkApplication* app);
     ~GtkPlatform() override;
+    // Once GTK has started (the application's "startup").
+    void startup();
 
     void setMainMenu(const std::vector<Menu>& menus,
                      std::function<void(MenuAction)> chosen) override;
