@@ -36,8 +36,12 @@ def walk(node, depth=0, in_document=False):
         text = node.queryText().getText(0, -1)
     except Exception:
         pass
+    try:
+        showing = node.getState().contains(pyatspi.STATE_SHOWING)
+    except Exception:
+        showing = False
     yield node, {'role': role, 'name': name, 'text': text.replace('\ufffc', '').strip(),
-                 'in_document': in_document}
+                 'in_document': in_document, 'showing': showing}
     try:
         count = node.childCount
     except Exception:
