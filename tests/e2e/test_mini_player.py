@@ -8,6 +8,7 @@ import time
 import unittest
 
 from desktop import App, AppTree, Desktop, wait_for
+from test_native_player import make_pages
 
 PANEL_TITLE = 'Brindlemar \u00b7 Miniatura'
 
@@ -23,7 +24,7 @@ class MiniPlayer(unittest.TestCase):
     def setUp(self):
         self.desktop = Desktop(width=1600, height=1000)
         self.addCleanup(self.desktop.close)
-        self.app = App(self.desktop, AppTree(self.desktop))
+        self.app = App(self.desktop, AppTree(self.desktop), pages=make_pages(self.desktop.root))
         self.addCleanup(self.app.stop)
         self.main = self.app.main_window()
         self.app.wait_report(lambda r: r.get('event') == 'loaded', what='the page')
@@ -97,6 +98,21 @@ class MiniPlayer(unittest.TestCase):
         self.app.run_in_page("post('brindlemarPip', 'exit')")  # nothing to leave: nothing sent
         time.sleep(0.5)
         self.assertEqual(len(self.pip_changes()), 2)
+
+    def test_playback_travels_with_the_page_and_escape_still_ends_it(self):
+        self.app.run_in_page("post('brindlemarPlayer', {action: 'play', url: 'http://127.0.0.1:47874/clip.webm', title: 'Clip'})")
+        native = lambda: [r['detail']['type'] for r in self.app.page_reports() if r.get('event') == 'native-player']
+        wait_for(lambda: 'time' in native(), what='playback')
+        panel = self.enter()
+        widgets = {(n['role'], n['name']) for n in self.desktop.accessible('dump', 'brindlemar') if n['showing']}
+        self.assertIn(('push button', '\u2190 Volver'), widgets)
+        count = native().count('time')
+        wait_for(lambda: native().count('time') > count, what='playback going on in the panel')
+        self.desktop.run('xdotool', 'windowactivate', '--sync', str(panel))
+        self.desktop.key('Escape')
+        wait_for(lambda: 'closed' in native(), what='closed')
+        self.assertEqual(len(self.panels()), 1)  # the mini-player stays
+        wait_for(lambda: self.desktop.window_title(self.main) == 'Brindlemar', what='the title back')
 
     def test_closing_the_main_window_keeps_the_app_while_the_panel_is_open(self):
         self.enter()
