@@ -27,4 +27,15 @@ protected:
     void pressRetry() { post("brindlemarRetry", "go", "", 0); }
 };
 
+// A shell whose library page has loaded; the platform's records start empty.
+class ReadyShellTest : public ShellTest {
+protected:
+    void SetUp() override {
+        launch();
+        platform.childWrites(0, readinessLine);
+        platform.calls.clear();
+        platform.scripts.clear();
+    }
+};
+
 }  // namespace brindlemar::testing

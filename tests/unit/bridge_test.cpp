@@ -11,14 +11,8 @@ namespace {
 
 const std::string videoUrl = "http://127.0.0.1:47874/v/1.mp4";
 
-// A library page that is loaded and ready; the calls list starts empty.
-class BridgeTest : public ShellTest {
+class BridgeTest : public ReadyShellTest {
 protected:
-    void SetUp() override {
-        launch();
-        platform.childWrites(0, readinessLine);
-        platform.calls.clear();
-    }
     BodyValue::Object play(BodyValue::Object extra = {}) {
         extra.insert_or_assign("action", BodyValue("play"));
         if (!extra.count("url")) extra["url"] = videoUrl;

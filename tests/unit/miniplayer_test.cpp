@@ -6,14 +6,8 @@
 namespace brindlemar::testing {
 namespace {
 
-class MiniPlayerTest : public ShellTest {
+class MiniPlayerTest : public ReadyShellTest {
 protected:
-    void SetUp() override {
-        launch();
-        platform.childWrites(0, readinessLine);
-        platform.calls.clear();
-        platform.scripts.clear();
-    }
     long pipScripts(bool state) const {
         return std::count(platform.scripts.begin(), platform.scripts.end(), pipStateScript(state));
     }

@@ -11,14 +11,8 @@ namespace {
 
 const std::string videoUrl = "http://127.0.0.1:47874/media/1";
 
-class PlayerTest : public ShellTest {
+class PlayerTest : public ReadyShellTest {
 protected:
-    void SetUp() override {
-        launch();
-        platform.childWrites(0, readinessLine);
-        platform.calls.clear();
-        platform.scripts.clear();
-    }
     void start(double position = 0, const std::string& title = "Peli", const std::string& audio = "original",
                const std::string& subtitles = "off") {
         app->startNative(*parseUrl(videoUrl), position, title, audio, subtitles);
