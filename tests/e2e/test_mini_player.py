@@ -67,6 +67,14 @@ class MiniPlayer(unittest.TestCase):
         desktop = self.desktop.run('xprop', '-id', str(panel), '_NET_WM_DESKTOP').stdout
         self.assertTrue('_NET_WM_STATE_STICKY' in state or desktop.strip().endswith('= 4294967295'), desktop)
 
+        # Resizing keeps 16:9 and never goes below 320x180.
+        for asked in ((200, 100), (800, 300)):
+            self.desktop.run('xdotool', 'windowsize', str(panel), *(str(v) for v in asked))
+            time.sleep(0.5)
+            width, height = geometry(self.desktop, panel)[2:]
+            self.assertTrue(width >= 320 and height >= 180, (asked, width, height))
+            self.assertAlmostEqual(width / height, 16 / 9, delta=0.02, msg=(asked, width, height))
+
         wait_for(lambda: self.pip_changes(), what='brindlemar-pip-change')
         self.assertEqual((self.pip_changes()[0]['state'], self.pip_changes()[0]['cls']), (True, True))
         self.assertEqual(self.app.run_in_page("window.BrindlemarNativePip"), True)
