@@ -4,22 +4,28 @@ the keys and buttons that end playback, and picture-in-picture."""
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
 from desktop import FIXTURE_SERVICE, App, AppTree, Desktop, wait_for
 
 SCREENSAVER = ('org.freedesktop.ScreenSaver', '/org/freedesktop/ScreenSaver')
-CLIP_SECONDS = 6.0
+CLIP_SECONDS = 20.0
+_clip = None
 
 
 def make_pages(root):
+    """The fixture pages with clip.webm, a test pattern with a tone (made once per run)."""
+    global _clip
+    if _clip is None:
+        _clip = os.path.join(tempfile.mkdtemp(prefix='brindlemar-clip-'), 'clip.webm')
+        subprocess.run(['ffmpeg', '-loglevel', 'error', '-f', 'lavfi', '-i', 'testsrc=size=320x180:rate=15',
+                        '-f', 'lavfi', '-i', 'sine=frequency=440', '-t', str(CLIP_SECONDS),
+                        '-c:v', 'libvpx', '-b:v', '150k', '-c:a', 'libvorbis', _clip], check=True)
     pages = os.path.join(root, 'pages')
     shutil.copytree(os.path.join(FIXTURE_SERVICE, 'pages'), pages)
-    subprocess.run(['ffmpeg', '-loglevel', 'error', '-f', 'lavfi', '-i', 'testsrc=size=320x180:rate=25',
-                    '-f', 'lavfi', '-i', 'sine=frequency=440', '-t', str(CLIP_SECONDS),
-                    '-c:v', 'libvpx', '-b:v', '200k', '-c:a', 'libvorbis', os.path.join(pages, 'clip.webm')],
-                   check=True)
+    shutil.copy(_clip, os.path.join(pages, 'clip.webm'))
     return pages
 
 
@@ -79,8 +85,26 @@ class NativePlayer(unittest.TestCase):
         wait_for(lambda: len(self.times()) > count, what='progress again')
         self.assertLess(self.times()[count]['position'], 2.0)  # after the seek back
 
+    def test_space_pauses_and_resumes_and_arrows_seek(self):
+        self.play()
+        wait_for(lambda: self.times(), what='playback')
+        wait_for(lambda: self.calls('Inhibit'), what='the wake lock while playing')
+        self.desktop.run('xdotool', 'windowactivate', '--sync', str(self.wid))
+        self.desktop.key('space')
+        wait_for(lambda: self.calls('UnInhibit'), what='a pause')
+        self.desktop.key('space')
+        wait_for(lambda: len(self.calls('Inhibit')) == 2, what='playing again')
+        count = len(self.times())
+        wait_for(lambda: len(self.times()) > count, what='progress')
+        before = self.times()[-1]['position']
+        self.desktop.key('Right')
+        wait_for(lambda: self.times()[-1]['position'] >= before + 8, what='a jump forward')
+        self.desktop.key('Left')
+        wait_for(lambda: self.times()[-1]['position'] < before + 5, what='a jump back')
+        self.assertNotIn('closed', self.types())
+
     def test_the_end_sends_ended_and_the_player_stays(self):
-        self.play(position=4)
+        self.play(position=CLIP_SECONDS - 2)
         wait_for(lambda: 'ended' in self.types(), timeout=30, what='ended')
         time.sleep(0.5)
         self.assertNotIn('closed', self.types())

@@ -36,6 +36,10 @@ class ShellAndSupervisor(unittest.TestCase):
         self.assertIn(('paragraph', 'Todo listo.'), self.desktop.page_texts())
         self.assertEqual(len(app.service_pids()), 1)
 
+    def test_the_readiness_line_counts_on_standard_error_too(self):
+        app = self.start('stderr')
+        app.wait_page_text('Biblioteca de prueba')
+
     def test_an_early_exit_is_told_and_retry_relaunches_the_service(self):
         app = self.start('exit')
         app.main_window()
