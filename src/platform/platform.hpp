@@ -101,7 +101,7 @@ public:
 
 // ---- library service child process -----------------------------------------
 
-struct ChildSpec {
+struct ChildCommand {
     std::string executable;
     std::vector<std::string> arguments;
     std::string workingDirectory;
@@ -297,7 +297,7 @@ public:
     virtual Environment environment() = 0;
 
     // Launches a child; nothing when the launch fails.
-    virtual std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) = 0;
+    virtual std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) = 0;
 
     // A player for `url`, buffering up to `forwardBuffer` ahead; paused until play().
     virtual std::unique_ptr<Player> createPlayer(const std::string& url,

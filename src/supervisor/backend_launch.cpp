@@ -21,11 +21,11 @@ void AppDelegate::startBackend() {
         return;
     }
 
-    ChildSpec spec;
-    spec.executable = *resources + "/node";
-    spec.arguments = {*resources + "/backend/server.js"};
-    spec.workingDirectory = *resources + "/backend";
-    spec.environment = childEnvironment(platform_.environment(),
+    ChildCommand command;
+    command.executable = *resources + "/node";
+    command.arguments = {*resources + "/backend/server.js"};
+    command.workingDirectory = *resources + "/backend";
+    command.environment = childEnvironment(platform_.environment(),
                                         platform_.userDataDirectory() + "/" + dataDirectoryName);
 
     std::weak_ptr<AppDelegate> weak = weak_from_this();
@@ -37,7 +37,7 @@ void AppDelegate::startBackend() {
         if (auto self = weak.lock()) self->backendExited();
     };
 
-    if (auto child = platform_.launch(spec, std::move(events))) {
+    if (auto child = platform_.launch(command, std::move(events))) {
         backend = std::move(child);
     } else {
         show(messages::launchFailed, true);

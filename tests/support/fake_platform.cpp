@@ -382,11 +382,11 @@ std::optional<std::string> FakePlatform::resourcesDirectory() { return resources
 std::string FakePlatform::userDataDirectory() { return dataHome; }
 Environment FakePlatform::environment() { return env; }
 
-std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildSpec& spec, ChildEvents events) {
-    calls.push_back("launch " + spec.executable);
+std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildCommand& command, ChildEvents events) {
+    calls.push_back("launch " + command.executable);
     if (launchFails) return nullptr;
     auto record = std::make_shared<ChildRecord>();
-    record->spec = spec;
+    record->command = command;
     record->events = std::move(events);
     children.push_back(record);
     return std::make_unique<FakeChild>(*this, record);

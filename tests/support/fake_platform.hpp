@@ -64,7 +64,7 @@ struct PlaceholderRecord {
 };
 
 struct ChildRecord {
-    ChildSpec spec;
+    ChildCommand command;
     ChildEvents events;
     bool running = true;
     int terminations = 0;
@@ -138,7 +138,7 @@ public:
     std::optional<std::string> resourcesDirectory() override;
     std::string userDataDirectory() override;
     Environment environment() override;
-    std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
+    std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) override;
     std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
     std::unique_ptr<Panel> createPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose) override;

@@ -35,12 +35,12 @@ TEST(ChildEnvironment, DropsInheritedServiceVariablesAndSetsItsOwn) {
 TEST_F(ShellTest, TheServiceIsStartedFromTheResourcesDirectory) {
     platform.env.emplace_back("NODE_OPTIONS", "--require=/tmp/x.js");
     launch();
-    const ChildSpec& spec = platform.lastChild().spec;
-    EXPECT_EQ(spec.executable, "/opt/brindlemar/share/brindlemar/node");
-    EXPECT_EQ(spec.arguments, (std::vector<std::string>{"/opt/brindlemar/share/brindlemar/backend/server.js"}));
-    EXPECT_EQ(spec.workingDirectory, "/opt/brindlemar/share/brindlemar/backend");
-    EXPECT_EQ(value(spec.environment, "BRINDLEMAR_DATA_DIR"), "/home/ana/.local/share/com.brindlemar.app");
-    EXPECT_EQ(value(spec.environment, "NODE_OPTIONS"), "<unset>");
+    const ChildCommand& command = platform.lastChild().command;
+    EXPECT_EQ(command.executable, "/opt/brindlemar/share/brindlemar/node");
+    EXPECT_EQ(command.arguments, (std::vector<std::string>{"/opt/brindlemar/share/brindlemar/backend/server.js"}));
+    EXPECT_EQ(command.workingDirectory, "/opt/brindlemar/share/brindlemar/backend");
+    EXPECT_EQ(value(command.environment, "BRINDLEMAR_DATA_DIR"), "/home/ana/.local/share/com.brindlemar.app");
+    EXPECT_EQ(value(command.environment, "NODE_OPTIONS"), "<unset>");
     EXPECT_TRUE(app->backend);
 }
 

@@ -106,22 +106,22 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> launchChild(const ChildSpec& spec, ChildEvents events) {
+std::unique_ptr<ChildProcess> launchChild(const ChildCommand& command, ChildEvents events) {
     auto launcher = adopt(g_subprocess_launcher_new(
         static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
 
     std::vector<std::string> envStrings;
-    for (const auto& [name, value] : spec.environment) envStrings.push_back(name + "=" + value);
+    for (const auto& [name, value] : command.environment) envStrings.push_back(name + "=" + value);
     std::vector<const char*> envp;
     for (const auto& entry : envStrings) envp.push_back(entry.c_str());
     envp.push_back(nullptr);
     g_subprocess_launcher_set_environ(launcher.get(), const_cast<char**>(envp.data()));
-    g_subprocess_launcher_set_cwd(launcher.get(), spec.workingDirectory.c_str());
+    g_subprocess_launcher_set_cwd(launcher.get(), command.workingDirectory.c_str());
     g_subprocess_launcher_set_child_setup(launcher.get(), childSetup,
                                           GINT_TO_POINTER(static_cast<int>(getpid())), nullptr);
 
-    std::vector<const char*> argv{spec.executable.c_str()};
-    for (const auto& argument : spec.arguments) argv.push_back(argument.c_str());
+    std::vector<const char*> argv{command.executable.c_str()};
+    for (const auto& argument : command.arguments) argv.push_back(argument.c_str());
     argv.push_back(nullptr);
 
     GSubprocess* process = g_subprocess_launcher_spawnv(launcher.get(), argv.data(), nullptr);

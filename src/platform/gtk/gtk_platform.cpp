@@ -195,8 +195,8 @@ Environment GtkPlatform::environment() {
     return env;
 }
 
-std::unique_ptr<ChildProcess> GtkPlatform::launch(const ChildSpec& spec, ChildEvents events) {
-    return launchChild(spec, std::move(events));
+std::unique_ptr<ChildProcess> GtkPlatform::launch(const ChildCommand& command, ChildEvents events) {
+    return launchChild(command, std::move(events));
 }
 
 std::unique_ptr<Player> GtkPlatform::createPlayer(const std::string& url,

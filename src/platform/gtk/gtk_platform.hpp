@@ -32,7 +32,7 @@ public:
     std::string userDataDirectory() override;
     Environment environment() override;
 
-    std::unique_ptr<ChildProcess> launch(const ChildSpec& spec, ChildEvents events) override;
+    std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) override;
     std::unique_ptr<Player> createPlayer(const std::string& url,
                                          std::chrono::seconds forwardBuffer) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
