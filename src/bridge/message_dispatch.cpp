@@ -1,6 +1,5 @@
 // Page messages: who may send what, and which operation each request calls.
 // Every message that fails a check is dropped without a trace.
-#include <cmath>
 
 #include "bridge/url.hpp"
 #include "shell/app_delegate.hpp"

@@ -32,7 +32,6 @@ public:
         auto p = std::get_if<std::shared_ptr<Object>>(&value_);
         return p ? p->get() : nullptr;
     }
-    bool isOther() const { return std::holds_alternative<Other>(value_); }
 
 private:
     std::variant<Other, std::string, double, std::shared_ptr<Object>> value_;

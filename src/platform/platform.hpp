@@ -72,7 +72,7 @@ public:
     virtual ~View() = default;
 };
 
-class WebView : public View {
+class WebView : public virtual View {
 public:
     virtual void setInspectable(bool inspectable) = 0;
     // Loads a document from a string, with no base URL (about:blank, no host).
@@ -89,7 +89,6 @@ class Window {
 public:
     virtual ~Window() = default;
     virtual void setTitle(const std::string& title) = 0;
-    virtual std::string title() const = 0;
     virtual void setMinSize(int width, int height) = 0;
     virtual void setContentView(View& view) = 0;
     // Shows a view that the window alone keeps, until the next content replaces it.

@@ -1,5 +1,4 @@
 // Native playback laid over the page: starting it, and ending it in a fixed order.
-#include <cmath>
 
 #include "shell/app_delegate.hpp"
 

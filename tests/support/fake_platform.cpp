@@ -41,7 +41,6 @@ public:
         p_.calls.push_back("window.setTitle " + title);
         p_.windowTitle = title;
     }
-    std::string title() const override { return p_.windowTitle; }
     void setMinSize(int w, int h) override {
         p_.calls.push_back("window.setMinSize " + std::to_string(w) + "x" + std::to_string(h));
     }

@@ -36,11 +36,6 @@ public:
         gtk_window_set_title(window_.get(), title.c_str());
     }
 
-    std::string title() const override {
-        const char* t = gtk_window_get_title(window_.get());
-        return t ? t : "";
-    }
-
     void setMinSize(int width, int height) override {
         // The limit is for the content; the menu bar comes on top of it.
         GdkGeometry hints{};

@@ -47,13 +47,9 @@ public:
     }
 
     void moveToBottomRight(Window& window, int right, int bottom) override {
-        GdkDisplay* display = gdk_display_get_default();
-        GdkMonitor* monitor = nullptr;
-        if (GdkWindow* main = gdkWindowOf(window)) monitor = gdk_display_get_monitor_at_window(display, main);
-        if (!monitor) monitor = gdk_display_get_primary_monitor(display);
-        if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
-        if (!monitor) return;
-        gdk_monitor_get_workarea(monitor, &workArea_);
+        std::optional<GdkRectangle> area = workAreaNear(gdkWindowOf(window));
+        if (!area) return;
+        workArea_ = *area;
         right_ = right;
         bottom_ = bottom;
         placed_ = true;
@@ -112,10 +108,9 @@ private:
         return mayClose ? FALSE : TRUE;
     }
 
-    static gboolean onBackgroundPress(GtkWidget* widget, GdkEventButton* event, gpointer data) {
+    static gboolean onBackgroundPress(GtkWidget*, GdkEventButton* event, gpointer data) {
         auto* self = static_cast<GtkPanel*>(data);
         if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_PRIMARY) return FALSE;
-        (void)widget;
         gtk_window_begin_move_drag(self->window_.get(), static_cast<int>(event->button),
                                    static_cast<int>(event->x_root), static_cast<int>(event->y_root),
                                    event->time);

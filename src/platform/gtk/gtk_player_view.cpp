@@ -87,10 +87,8 @@ public:
                                          }), this);
         // Bottom-right of the screen, clear of its edges.
         gtk_window_set_gravity(w, GDK_GRAVITY_SOUTH_EAST);
-        GdkRectangle area{0, 0, 1280, 800};
-        if (GdkMonitor* m = gdk_display_get_primary_monitor(gdk_display_get_default())) gdk_monitor_get_workarea(m, &area);
-        else if (GdkMonitor* first = gdk_display_get_monitor(gdk_display_get_default(), 0)) gdk_monitor_get_workarea(first, &area);
-        gtk_window_move(w, area.x + area.width - 24, area.y + area.height - 24);
+        if (std::optional<GdkRectangle> area = workAreaNear(nullptr))
+            gtk_window_move(w, area->x + area->width - 24, area->y + area->height - 24);
         gtk_widget_show_all(GTK_WIDGET(w));
     }
 
@@ -258,10 +256,8 @@ private:
         if (!pip_) return;
         pip_->giveBack(video_);
         pip_.reset();
-        if (restore && pipDelegate_.restoreUserInterface) {
-            auto answered = std::make_shared<bool>(false);
-            pipDelegate_.restoreUserInterface(*this, [answered](bool) { *answered = true; });
-        }
+        // Nothing waits on the answer: the view is back in place already.
+        if (restore && pipDelegate_.restoreUserInterface) pipDelegate_.restoreUserInterface(*this, [](bool) {});
         if (pipDelegate_.didStop) pipDelegate_.didStop(*this);
     }
 

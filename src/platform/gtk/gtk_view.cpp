@@ -21,4 +21,16 @@ void moveInto(GtkWidget* child, GtkContainer* container) {
     g_object_unref(child);
 }
 
+std::optional<GdkRectangle> workAreaNear(GdkWindow* near) {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display) return std::nullopt;
+    GdkMonitor* monitor = near ? gdk_display_get_monitor_at_window(display, near) : nullptr;
+    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor) return std::nullopt;
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    return area;
+}
+
 }  // namespace brindlemar::gtk

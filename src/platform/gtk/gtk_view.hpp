@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <optional>
+
 #include "platform/platform.hpp"
 
 namespace brindlemar::gtk {
@@ -20,5 +22,9 @@ inline GtkOverlay* hostOf(View& view) {
 // Moves `child` out of whatever contains it into `container` (replacing the
 // container's current child when it is a GtkBin).
 void moveInto(GtkWidget* child, GtkContainer* container);
+
+// The work area of the monitor that shows `near` (or of the primary monitor, or of
+// the first); nothing without any monitor.
+std::optional<GdkRectangle> workAreaNear(GdkWindow* near);
 
 }  // namespace brindlemar::gtk
