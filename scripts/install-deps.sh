@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing Brindlemar need,
-# only when one of them is missing. Needs root (or sudo) the first time.
+# only when one of them is missing: as root, or through sudo for a normal user.
+# When nothing is missing it needs no privileges.
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config libgtk-3-dev libwebkit2gtk-4.1-dev
@@ -25,7 +26,13 @@ done
 
 echo "Instalando paquetes que faltan: ${missing[*]}" >&2
 sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "Hace falta root o sudo para instalarlos." >&2
+    exit 1
+  fi
+  sudo_cmd=(sudo)
+fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
