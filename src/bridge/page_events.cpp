@@ -8,8 +8,10 @@
 namespace brindlemar {
 
 std::string formatNumber(double value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    // The text goes into a script: what is not a finite number is written the way
+    // the script language writes it, so that the script still runs.
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
     if (value == 0) return std::signbit(value) ? "-0.0" : "0.0";
 
     char buffer[64];

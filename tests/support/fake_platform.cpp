@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/media_time.hpp"
 #include "shell/resources.hpp"
 
 namespace brindlemar::testing {
@@ -167,8 +168,10 @@ public:
     TimeControlStatus timeControlStatus() const override { return record_->timeControl; }
     void play() override { p_.calls.push_back("player.play"); }
     void pause() override { p_.calls.push_back("player.pause"); }
+    // Recorded as the target a real player seeks to, in ticks of 1/600 s.
     void seek(double seconds) override {
-        p_.calls.push_back("player.seek " + std::to_string(static_cast<long long>(seconds * 600)) + "/600");
+        std::optional<std::int64_t> ticks = seekTicks(seconds);
+        p_.calls.push_back("player.seek " + (ticks ? std::to_string(*ticks) + "/600" : std::string("NaN")));
     }
     std::unique_ptr<Observation> observeStatus(std::function<void()> changed) override {
         auto id = record_->nextId++;

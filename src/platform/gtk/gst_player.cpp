@@ -15,6 +15,7 @@
 
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gst_media_selection.hpp"
+#include "platform/media_time.hpp"
 
 namespace brindlemar::gtk {
 
@@ -416,12 +417,12 @@ void GstPlayer::pause() {
 }
 
 void GstPlayer::seek(double seconds) {
-    if (!state_->play || state_->status == ItemStatus::Failed || std::isnan(seconds)) return;
-    // To the nearest 1/600 s; before the pipeline is ready GstPlay keeps the seek and
-    // makes it once it is.
-    constexpr double latest = 1e9;  // seconds; keeps the tick count in range
-    const auto ticks = static_cast<std::uint64_t>(std::llround(std::clamp(seconds, 0.0, latest) * 600.0));
-    gst_play_seek(state_->play.get(), gst_util_uint64_scale(ticks, GST_SECOND, 600));
+    // NaN seeks nowhere; before the pipeline is ready GstPlay keeps the seek and makes
+    // it once it is.
+    const std::optional<std::int64_t> ticks = seekTicks(seconds);
+    if (!state_->play || state_->status == ItemStatus::Failed || !ticks) return;
+    gst_play_seek(state_->play.get(),
+                  gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond));
 }
 
 // ---- the time-control status ----

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/gtk/gst_player.hpp"
+#include "platform/media_time.hpp"
 
 namespace brindlemar::gtk {
 
@@ -11,19 +12,6 @@ namespace {
 
 constexpr guint hideAfterMs = 3000;
 constexpr double keySeekSeconds = 10.0;
-
-std::string clockText(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
-    long total = static_cast<long>(seconds);
-    long h = total / 3600, m = (total / 60) % 60, s = total % 60;
-    char text[32];
-    if (h > 0) {
-        g_snprintf(text, sizeof text, "%ld:%02ld:%02ld", h, m, s);
-    } else {
-        g_snprintf(text, sizeof text, "%ld:%02ld", m, s);
-    }
-    return text;
-}
 
 // A language tag as the user reads it.
 std::string languageName(const std::string& tag) {
