@@ -2,31 +2,12 @@
 
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gtk_view.hpp"
+#include "platform/gtk/page_message_decoding.hpp"
 #include "webext/page_message_wire.hpp"
 
 namespace brindlemar::gtk {
 
 namespace {
-
-BodyValue decodeBody(GVariant* value) {
-    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
-        return BodyValue(std::string(g_variant_get_string(value, nullptr)));
-    if (g_variant_is_of_type(value, G_VARIANT_TYPE_DOUBLE))
-        return BodyValue(g_variant_get_double(value));
-    if (g_variant_is_of_type(value, G_VARIANT_TYPE_VARDICT)) {
-        BodyValue::Object object;
-        GVariantIter iter;
-        const char* key = nullptr;
-        GVariant* member = nullptr;
-        g_variant_iter_init(&iter, value);
-        while (g_variant_iter_next(&iter, "{&sv}", &key, &member)) {
-            object.insert_or_assign(key, decodeBody(member));
-            g_variant_unref(member);
-        }
-        return BodyValue(std::move(object));
-    }
-    return BodyValue();
-}
 
 class GtkWebView final : public WebView, public GtkView {
 public:
@@ -142,17 +123,9 @@ private:
         auto* self = static_cast<GtkWebView*>(data);
         if (g_strcmp0(webkit_user_message_get_name(message), wire::pageMessageName) != 0)
             return FALSE;
-        GVariant* parameters = webkit_user_message_get_parameters(message);
-        if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE(wire::pageMessageType)))
-            return TRUE;
-        const char* name = nullptr;
-        g_autoptr(GVariant) body = nullptr;
-        gboolean mainFrame = FALSE;
-        const char* host = nullptr;
-        gint64 port = 0;
-        g_variant_get(parameters, "(&svb&sx)", &name, &body, &mainFrame, &host, &port);
-        PageMessage received{name, decodeBody(body), mainFrame != FALSE, host, port};
-        if (self->events_.scriptMessage) self->events_.scriptMessage(received);
+        std::optional<PageMessage> received =
+            decodePageMessage(webkit_user_message_get_parameters(message));
+        if (received && self->events_.scriptMessage) self->events_.scriptMessage(*received);
         return TRUE;
     }
 
