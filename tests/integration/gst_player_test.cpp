@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "harness.hpp"
@@ -278,6 +279,35 @@ TEST(GstPlayerPlayback, PauseReportsPausedAndSeekMovesThePosition) {
     const auto before = events.ticks.size();
     ASSERT_TRUE(spinUntil([&] { return events.ticks.size() > before; }));
     EXPECT_LT(events.ticks[before], 2.5);
+}
+
+// The page can ask for any number: NaN moves nothing, a time before the start goes
+// to the start, and one past any end (1e308, Infinity) ends the video.
+TEST(GstPlayerPlayback, SeekTakesAnyNumber) {
+    auto player = playerFor(media().clip);
+    VideoWindow window;
+    window.show(*player);
+    PlayerEvents events(*player);
+
+    player->seek(3.0);
+    player->play();
+    ASSERT_TRUE(spinUntil([&] { return !events.ticks.empty(); }));
+    player->seek(NAN);
+    auto before = events.ticks.size();
+    ASSERT_TRUE(spinUntil([&] { return events.ticks.size() > before; }));
+    EXPECT_GE(events.ticks.back(), 2.9);
+
+    player->seek(-INFINITY);
+    EXPECT_TRUE(spinUntil([&] { return events.ticks.back() < 2.0; }));
+    EXPECT_EQ(events.playedToEnd, 0);
+
+    player->seek(1e308);
+    EXPECT_TRUE(spinUntil([&] { return events.playedToEnd == 1; }));
+    player->seek(-0.0);
+    player->play();
+    EXPECT_TRUE(spinUntil([&] { return player->timeControlStatus() == TimeControlStatus::Playing; }));
+    player->seek(INFINITY);
+    EXPECT_TRUE(spinUntil([&] { return events.playedToEnd == 2; }));
 }
 
 // Every cycle must hand back its pipeline, threads and descriptors. Half the players are
