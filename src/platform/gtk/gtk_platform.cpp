@@ -5,6 +5,7 @@
 #include "platform/gtk/gst_player.hpp"
 #include "platform/gtk/gtk_child_process.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
+#include "platform/gtk/gtk_mpris.hpp"
 #include "platform/gtk/gtk_panel.hpp"
 #include "platform/gtk/gtk_player_view.hpp"
 #include "platform/gtk/gtk_web_view.hpp"
@@ -119,6 +120,10 @@ void GtkPlatform::endActivity(Token token) {
 
 void GtkPlatform::openUrl(const std::string& url) {
     g_app_info_launch_default_for_uri(url.c_str(), nullptr, nullptr);
+}
+
+std::unique_ptr<NowPlaying> GtkPlatform::publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) {
+    return publishMpris(info, std::move(commands));
 }
 
 void GtkPlatform::setMainMenu(const std::vector<Menu>& menus,
