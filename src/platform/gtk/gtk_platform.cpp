@@ -4,6 +4,7 @@
 
 #include "platform/gtk/gst_player.hpp"
 #include "platform/gtk/gtk_child_process.hpp"
+#include "platform/gtk/gtk_desktop_identity.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
 #include "platform/gtk/gtk_mpris.hpp"
 #include "platform/gtk/gtk_panel.hpp"
@@ -52,6 +53,7 @@ void freeWork(gpointer data) {
 }  // namespace
 
 GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app), activities_(app) {
+    setProgramIdentity();
     std::string dir = executableDirectory();
     if (!dir.empty()) {
         g_autofree char* prefix = g_canonicalize_filename("..", dir.c_str());
@@ -70,6 +72,7 @@ void GtkPlatform::startup() {
     gdk_event_handler_set(handleEvent, this, nullptr);
     if (GtkSettings* settings = gtk_settings_get_default())
         g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+    useApplicationIcon(installPrefix_);
 }
 
 void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
