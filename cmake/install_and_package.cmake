@@ -28,13 +28,15 @@ endforeach()
 add_custom_target(brindlemar-icons ALL DEPENDS ${ICON_OUTPUTS})
 add_dependencies(brindlemar brindlemar-icons)
 
-# Debian wants the changelog compressed, without a timestamp.
+# Debian wants the changelog and the manual page compressed, without a timestamp.
 set(CHANGELOG_GZ ${CMAKE_BINARY_DIR}/generated/changelog.gz)
+set(MANPAGE_GZ ${CMAKE_BINARY_DIR}/generated/brindlemar.1.gz)
 add_custom_command(
-  OUTPUT ${CHANGELOG_GZ}
+  OUTPUT ${CHANGELOG_GZ} ${MANPAGE_GZ}
   COMMAND gzip -9 -n -c ${DESKTOP_DIR}/changelog > ${CHANGELOG_GZ}
-  DEPENDS ${DESKTOP_DIR}/changelog)
-add_custom_target(brindlemar-changelog ALL DEPENDS ${CHANGELOG_GZ})
+  COMMAND gzip -9 -n -c ${DESKTOP_DIR}/brindlemar.1 > ${MANPAGE_GZ}
+  DEPENDS ${DESKTOP_DIR}/changelog ${DESKTOP_DIR}/brindlemar.1)
+add_custom_target(brindlemar-changelog ALL DEPENDS ${CHANGELOG_GZ} ${MANPAGE_GZ})
 
 # ---- install: bin/, lib/brindlemar/, share/ under any prefix -------------------------
 # The program finds everything relative to its own directory, so these three paths
@@ -65,6 +67,7 @@ foreach(size IN LISTS ICON_SIZES)
           DESTINATION share/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${DESKTOP_DIR}/copyright ${CHANGELOG_GZ} DESTINATION share/doc/brindlemar)
+install(FILES ${MANPAGE_GZ} DESTINATION share/man/man1)
 
 # ---- the Debian package: cpack -G DEB in the build directory (or the `deb` target) ----
 set(CPACK_GENERATOR DEB)

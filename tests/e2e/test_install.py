@@ -19,7 +19,7 @@ EXPECTED = ['bin/brindlemar', 'lib/brindlemar/libbrindlemar-page-bridge.so',
             'share/brindlemar/backend/server.js', 'share/brindlemar/node',
             f'share/applications/{APP_ID}.desktop', f'share/metainfo/{APP_ID}.metainfo.xml',
             f'share/icons/hicolor/scalable/apps/{APP_ID}.svg',
-            'share/doc/brindlemar/copyright', 'share/doc/brindlemar/changelog.gz'] + \
+            'share/doc/brindlemar/copyright', 'share/doc/brindlemar/changelog.gz', 'share/man/man1/brindlemar.1.gz'] + \
            [f'share/icons/hicolor/{s}x{s}/apps/{APP_ID}.png' for s in ICON_SIZES]
 
 
