@@ -93,5 +93,5 @@ include(CPack)
 add_custom_target(deb
   COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-  DEPENDS brindlemar brindlemar-page-bridge brindlemar-icons brindlemar-changelog
   COMMENT "Building the Debian package")
+add_dependencies(deb brindlemar brindlemar-page-bridge brindlemar-icons brindlemar-changelog)
