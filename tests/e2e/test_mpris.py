@@ -5,30 +5,13 @@ application is one player that goes away when playback ends."""
 import time
 import unittest
 
-from desktop import App, AppTree, Desktop, wait_for
-from test_native_player import CLIP_SECONDS, make_pages
+from desktop import wait_for
+from test_native_player import CLIP_SECONDS, PlaybackCase
 
 NAME = 'org.mpris.MediaPlayer2.brindlemar'
 
 
-class MediaControls(unittest.TestCase):
-    def setUp(self):
-        self.desktop = Desktop()
-        self.addCleanup(self.desktop.close)
-        self.app = App(self.desktop, AppTree(self.desktop), pages=make_pages(self.desktop.root))
-        self.addCleanup(self.app.stop)
-        self.wid = self.app.main_window()
-        self.app.wait_report(lambda r: r.get('event') == 'loaded', what='the page')
-
-    def events(self):
-        return [r['detail'] for r in self.app.page_reports() if r.get('event') == 'native-player']
-
-    def types(self):
-        return [e['type'] for e in self.events()]
-
-    def times(self):
-        return [e for e in self.events() if e['type'] == 'time']
-
+class MediaControls(PlaybackCase):
     def playerctl(self, *args):
         out = self.desktop.run('playerctl', *args, check=False)
         return out.stdout.strip() if out.returncode == 0 else None
@@ -46,10 +29,6 @@ class MediaControls(unittest.TestCase):
                                check=False)
         return out.stdout.startswith('(true')
 
-    def play(self, title):
-        self.app.run_in_page("post('brindlemarPlayer', {action: 'play', url: 'http://127.0.0.1:47874/clip.webm', "
-                             f"position: 0, title: '{title}'}})")
-
     def advancing(self):
         """True when progress events keep coming with growing positions."""
         count = len(self.times())
@@ -62,7 +41,7 @@ class MediaControls(unittest.TestCase):
 
     def test_bus_commands_act_on_native_playback_and_the_page_hears_them(self):
         self.assertFalse(self.owned())
-        self.play('Clip de prueba')
+        self.play(title='Clip de prueba')
         wait_for(lambda: self.ctl('status') == 'Playing', what='Playing on the bus')
         self.assertEqual(self.ctl('metadata', 'xesam:title'), 'Clip de prueba')
         # The library page plays no media of its own, so WebKit publishes no player beside it.
@@ -94,7 +73,7 @@ class MediaControls(unittest.TestCase):
         self.assertEqual(self.types().count('closed'), 1)
 
         # A second playback is published again; Escape ends it and takes the name away.
-        self.play('Otra vez')
+        self.play(title='Otra vez')
         wait_for(lambda: self.ctl('metadata', 'xesam:title') == 'Otra vez', what='the second playback')
         wait_for(lambda: self.times() and self.types()[-1] == 'time', what='playback')
         self.desktop.run('xdotool', 'windowactivate', '--sync', str(self.wid))
