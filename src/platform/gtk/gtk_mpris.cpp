@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -69,7 +70,8 @@ GDBusNodeInfo* nodeInfo() {
 
 std::int64_t microseconds(double seconds) {
     if (!std::isfinite(seconds)) return 0;
-    return static_cast<std::int64_t>(std::llround(seconds * 1e6));
+    // Within the range of the bus type, whatever the media reported.
+    return static_cast<std::int64_t>(std::llround(std::clamp(seconds * 1e6, -9.2e18, 9.2e18)));
 }
 
 const char* statusName(NowPlayingStatus status) {
@@ -81,7 +83,9 @@ GVariant* metadata(const NowPlayingInfo& info) {
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
     if (g_variant_is_object_path(info.trackId.c_str()))
         g_variant_builder_add(&builder, "{sv}", "mpris:trackid", g_variant_new_object_path(info.trackId.c_str()));
-    g_variant_builder_add(&builder, "{sv}", "xesam:title", g_variant_new_string(info.title.c_str()));
+    // The title comes from the page: only valid UTF-8 may go on the bus.
+    g_autofree char* title = g_utf8_make_valid(info.title.c_str(), static_cast<gssize>(info.title.size()));
+    g_variant_builder_add(&builder, "{sv}", "xesam:title", g_variant_new_string(title));
     if (info.duration)
         g_variant_builder_add(&builder, "{sv}", "mpris:length", g_variant_new_int64(microseconds(*info.duration)));
     return g_variant_builder_end(&builder);
