@@ -8,6 +8,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import types
 import unittest
 
 from desktop import BUILD, App, Desktop, wait_for
@@ -67,8 +68,7 @@ class InstalledTree(unittest.TestCase):
     def test_the_installed_tree_starts_and_shows_the_library_page(self):
         desktop = Desktop()
         self.addCleanup(desktop.close)
-        tree = type('Tree', (), {'binary': self.path('bin/brindlemar')})
-        app = App(desktop, tree)
+        app = App(desktop, types.SimpleNamespace(binary=self.path('bin/brindlemar')))
         self.addCleanup(app.stop)
         wid = app.main_window()
         # The library service from the tree, with the clip it bundles.
