@@ -28,6 +28,14 @@ inline std::optional<std::int64_t> seekTicks(double seconds) {
     return std::llround(std::clamp(seconds, 0.0, latestSeekSeconds) * seekTicksPerSecond);
 }
 
+// A media time in whole microseconds, as the desktop's media controls carry it: 0 for
+// a time that is not one (NaN, the infinities), and held within the 64-bit range
+// whatever the media reported.
+inline std::int64_t wholeMicroseconds(double seconds) {
+    if (!std::isfinite(seconds)) return 0;
+    return std::llround(std::clamp(seconds * 1e6, -9.2e18, 9.2e18));
+}
+
 // A time as the player controls show it: "m:ss", or "h:mm:ss" from an hour on,
 // counting whole seconds. A time that is unknown or not one (NaN, the infinities,
 // negative) shows as 0:00; a finite time past the latest seek target shows as that.

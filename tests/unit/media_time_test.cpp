@@ -26,6 +26,16 @@ TEST(MediaTime, SeekTicksStayInRange) {
     EXPECT_LT(latestSeekSeconds * 1e9, static_cast<double>(std::numeric_limits<std::int64_t>::max()));
 }
 
+TEST(MediaTime, WholeMicroseconds) {
+    const std::int64_t most = 9'200'000'000'000'000'000;
+    const std::pair<double, std::int64_t> cases[] = {
+        {12.5, 12'500'000}, {3600.0, 3'600'000'000}, {1.0 / 3, 333'333}, {-2.5, -2'500'000},
+        {0.0, 0}, {-0.0, 0}, {subnormal, 0}, {NAN, 0}, {INFINITY, 0}, {-INFINITY, 0},
+        {1e308, most}, {largest, most}, {-1e308, -most}, {5.38832e+301, most},
+    };
+    for (const auto& [seconds, micro] : cases) EXPECT_EQ(wholeMicroseconds(seconds), micro) << seconds;
+}
+
 TEST(MediaTime, ClockText) {
     const std::pair<double, const char*> cases[] = {
         {0.0, "0:00"}, {59.9, "0:59"}, {61.0, "1:01"}, {3599.0, "59:59"}, {3600.0, "1:00:00"},

@@ -2,12 +2,11 @@
 
 #include <gio/gio.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/gtk/gref.hpp"
+#include "platform/media_time.hpp"
 
 namespace brindlemar::gtk {
 
@@ -68,12 +67,6 @@ GDBusNodeInfo* nodeInfo() {
     return info;
 }
 
-std::int64_t microseconds(double seconds) {
-    if (!std::isfinite(seconds)) return 0;
-    // Within the range of the bus type, whatever the media reported.
-    return static_cast<std::int64_t>(std::llround(std::clamp(seconds * 1e6, -9.2e18, 9.2e18)));
-}
-
 const char* statusName(NowPlayingStatus status) {
     return status == NowPlayingStatus::Playing ? "Playing" : "Paused";
 }
@@ -87,7 +80,7 @@ GVariant* metadata(const NowPlayingInfo& info) {
     g_autofree char* title = g_utf8_make_valid(info.title.c_str(), static_cast<gssize>(info.title.size()));
     g_variant_builder_add(&builder, "{sv}", "xesam:title", g_variant_new_string(title));
     if (info.duration)
-        g_variant_builder_add(&builder, "{sv}", "mpris:length", g_variant_new_int64(microseconds(*info.duration)));
+        g_variant_builder_add(&builder, "{sv}", "mpris:length", g_variant_new_int64(wholeMicroseconds(*info.duration)));
     return g_variant_builder_end(&builder);
 }
 
@@ -132,7 +125,7 @@ public:
     }
 
     void seeked(double position) override {
-        if (playerId_) emit(playerInterface, "Seeked", g_variant_new("(x)", microseconds(position)));
+        if (playerId_) emit(playerInterface, "Seeked", g_variant_new("(x)", wholeMicroseconds(position)));
     }
 
 private:
@@ -168,7 +161,7 @@ private:
             if (is("Metadata")) return metadata(self->info_);
             if (is("Position")) {
                 double position = self->commands_.position ? self->commands_.position() : 0.0;
-                return g_variant_new_int64(microseconds(position));
+                return g_variant_new_int64(wholeMicroseconds(position));
             }
             if (is("Rate") || is("MinimumRate") || is("MaximumRate") || is("Volume")) return g_variant_new_double(1.0);
             if (is("CanGoNext") || is("CanGoPrevious")) return g_variant_new_boolean(FALSE);
