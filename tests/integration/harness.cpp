@@ -70,9 +70,26 @@ Media makeMedia() {
                "-f", "lavfi", "-i", "sine=frequency=440:duration=2",
                "-c:v", "libvpx", "-b:v", "200k", "-c:a", "libopus", "plain.mkv"},
               root);
+    // Cues all through, so that a subtitle track has something to show wherever
+    // playback resumes.
+    writeFile(root / "es6.srt",
+              "1\n00:00:00,000 --> 00:00:02,900\nUno\n\n2\n00:00:03,000 --> 00:00:05,900\nDos\n");
+    writeFile(root / "en6.srt",
+              "1\n00:00:00,000 --> 00:00:02,900\nOne\n\n2\n00:00:03,000 --> 00:00:05,900\nTwo\n");
+    runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=320x180:rate=25:duration=6",
+               "-f", "lavfi", "-i", "sine=frequency=440:duration=6",
+               "-f", "lavfi", "-i", "sine=frequency=660:duration=6",
+               "-i", "es6.srt", "-i", "en6.srt",
+               "-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s", "-map", "4:s",
+               "-c:v", "libvpx", "-b:v", "200k", "-c:a", "libvorbis", "-c:s", "srt",
+               "-metadata:s:a:0", "language=spa", "-metadata:s:a:1", "language=eng",
+               "-metadata:s:s:0", "language=spa", "-metadata:s:s:1", "language=eng",
+               "vorbis.mkv"},
+              root);
     writeFile(root / "not-media.mkv", "this is not a video\n");
-    return Media{(root / "clip.mkv").string(), (root / "plain.mkv").string(),
-                 (root / "not-media.mkv").string(), (root / "missing.mkv").string(), root.string()};
+    return Media{(root / "clip.mkv").string(), (root / "vorbis.mkv").string(),
+                 (root / "plain.mkv").string(), (root / "not-media.mkv").string(),
+                 (root / "missing.mkv").string(), root.string()};
 }
 
 }  // namespace
