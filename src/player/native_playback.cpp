@@ -99,6 +99,7 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
     });
 
     nativeEvent("ready", "");
+    publishNowPlaying(title, position);
 
     // A player that never starts would otherwise leave the page without a word.
     platform_.after(startDeadline, [weak, observed] {
@@ -138,6 +139,7 @@ void AppDelegate::stopNative(bool notify) {
     playerView.reset();
     player.reset();
 
+    withdrawNowPlaying();
     if (window) window->setTitle("Brindlemar");
     if (notify) nativeEvent("closed", "");
 }

@@ -51,6 +51,7 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
         "player.addPeriodicTimeObserver 1000ms",
         "addKeyDownMonitor",
         "web.evaluateScript",
+        "publishNowPlaying Peli",
         "after 10000ms",  // the start deadline, once "ready" is out
     };
     EXPECT_EQ(platform.calls, expected);
