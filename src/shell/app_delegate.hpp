@@ -17,6 +17,9 @@ namespace brindlemar {
 class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 public:
     explicit AppDelegate(Platform& platform) : platform_(platform) {}
+    // Ends native playback silently and hands back the wake lock: no token outlives
+    // the delegate that holds it.
+    ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 

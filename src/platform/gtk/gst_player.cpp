@@ -231,8 +231,23 @@ public:
     void removeItemObserver(Token token) override;
     void loadMediaSelectionOptions(std::function<void()> completion) override;
 
+    std::optional<double> volume() const override {
+        if (!state_->play) return std::nullopt;
+        return gst_play_get_volume(state_->play.get());
+    }
+    void setVolume(double volume) override {
+        if (!state_->play || std::isnan(volume)) return;
+        gst_play_set_volume(state_->play.get(), std::clamp(volume, 0.0, 1.0));
+    }
+    std::optional<std::size_t> selectedMediaOption(MediaCharacteristic characteristic) const override {
+        if (!state_->play) return std::nullopt;
+        return currentOptionIndexOf(state_->play.get(), characteristic);
+    }
+    bool mediaSelectionEnabled(MediaCharacteristic characteristic) const override {
+        return state_->play && tracksEnabledOf(state_->play.get(), characteristic);
+    }
+
     GtkWidget* videoWidget() const { return widget_.get(); }
-    GstPlay* gstPlay() const { return state_->play.get(); }
 
 private:
     struct TimeObserver {
@@ -380,7 +395,7 @@ GstPlayer::~GstPlayer() {
 }
 
 void GstPlayer::failBeforeOpening() {
-    if (!widget_) widget_ = adopt(GTK_WIDGET(g_object_ref_sink(gtk_drawing_area_new())));
+    if (!widget_) widget_ = sink(gtk_drawing_area_new());
     // Observers are registered after creation: the failure is made on a later turn.
     queue_.post([this] {
         setStatus(ItemStatus::Failed);
@@ -607,38 +622,18 @@ GtkWidget* videoWidgetOf(Player& player) {
     return gstPlayer ? gstPlayer->videoWidget() : nullptr;
 }
 
-std::optional<std::string> currentTrackLanguageOf(Player& player, MediaCharacteristic characteristic) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return std::nullopt;
-    return currentLanguageOf(gstPlayer->gstPlay(), characteristic);
-}
-
-bool tracksEnabledOf(Player& player, MediaCharacteristic characteristic) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return false;
-    return tracksEnabledOf(gstPlayer->gstPlay(), characteristic);
-}
-
-std::optional<std::size_t> currentTrackIndexOf(Player& player, MediaCharacteristic characteristic) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return std::nullopt;
-    return currentOptionIndexOf(gstPlayer->gstPlay(), characteristic);
-}
-
-double volumeOf(Player& player) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return -1;
-    return gst_play_get_volume(gstPlayer->gstPlay());
-}
-
-void setVolumeOf(Player& player, double volume) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay() || std::isnan(volume)) return;
-    gst_play_set_volume(gstPlayer->gstPlay(), std::clamp(volume, 0.0, 1.0));
-}
-
 bool playerReleasesPending() {
     return releasesInFlight.load() > 0;
+}
+
+void waitForPlayerReleases() {
+    bool late = false;
+    guint deadline = g_timeout_add_seconds(5, [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+    }, &late);
+    while (playerReleasesPending() && !late) g_main_context_iteration(nullptr, TRUE);
+    if (!late) g_source_remove(deadline);
 }
 
 }  // namespace brindlemar::gtk

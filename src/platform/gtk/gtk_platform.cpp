@@ -81,7 +81,6 @@ void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
             if (self->keyMonitors_.count(id) && monitor(key)) return;
         }
     }
-    if (event->type == GDK_KEY_PRESS && playerViewsHandleKey(&event->key)) return;
     gtk_main_do_event(event);
 }
 

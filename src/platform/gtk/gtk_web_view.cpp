@@ -67,8 +67,8 @@ public:
         auto* widget = g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(),
                                     "user-content-manager", content.get(), "settings",
                                     settings.get(), "website-policies", policies.get(), nullptr);
-        view_ = adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
-        host_ = adopt(GTK_OVERLAY(g_object_ref_sink(gtk_overlay_new())));
+        view_ = sink(WEBKIT_WEB_VIEW(widget));
+        host_ = sink(GTK_OVERLAY(gtk_overlay_new()));
         gtk_container_add(GTK_CONTAINER(host_.get()), GTK_WIDGET(view_.get()));
         gtk_widget_show_all(GTK_WIDGET(host_.get()));
         policySignal_ = g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
