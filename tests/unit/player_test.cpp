@@ -57,6 +57,7 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
         "player.addItemObserver stalled",
         "addKeyDownMonitor",
         "web.evaluateScript",
+        "publishNowPlaying Peli",
     };
     EXPECT_EQ(platform.calls, expected);
     EXPECT_EQ(events(), std::vector<std::string>{"ready"});
