@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/gtk/gst_player.hpp"
+#include "platform/gtk/gst_pipeline_release.hpp"
 #include "platform/gtk/gtk_platform.hpp"
 #include "shell/app_delegate.hpp"
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "harness.hpp"
+#include "platform/gtk/gst_pipeline_release.hpp"
 #include "platform/gtk/gst_player.hpp"
 
 namespace brindlemar::test {
