@@ -6,8 +6,10 @@ suite; run by hand):
 1. Soak: 50 play/stop cycles; the shell's open file descriptors, threads and
    resident memory after a warm-up and after the cycles.
 2. Start-up: the time from the page's "play" message to the first picture at the
-   video sink, beside the same file played by a <video> element in the same web
-   view (first frame by requestVideoFrameCallback). Medians of several runs.
+   video sink (timed by the GStreamer tracer module built in <build>/bench/gst-plugins,
+   loaded into the shell through GST_PLUGIN_PATH and GST_TRACERS), beside the same
+   file played by a <video> element in the same web view (first frame by
+   requestVideoFrameCallback). Medians of several runs.
 """
 
 import os
@@ -24,6 +26,14 @@ from test_native_player import make_pages  # noqa: E402
 CYCLES = int(os.environ.get('SOAK_CYCLES', '50'))
 SAMPLES = int(os.environ.get('FIRST_FRAME_SAMPLES', '9'))
 CLIP = 'http://127.0.0.1:47874/clip.webm'
+FIRST_FRAME = re.compile(r'^first-frame (\d+)$', re.M)
+
+
+def tracer_env():
+    plugins = os.path.join(os.path.abspath(os.environ['BRINDLEMAR_BUILD_DIR']), 'bench', 'gst-plugins')
+    if not os.path.exists(os.path.join(plugins, 'libgstbenchtracers.so')):
+        sys.exit(f'no tracer module in {plugins}: build the project first')
+    return {'GST_PLUGIN_PATH': plugins, 'GST_TRACERS': 'firstframe'}
 
 
 def process_figures(pid):
@@ -38,7 +48,7 @@ def process_figures(pid):
 def main():
     desktop = Desktop()
     app = App(desktop, AppTree(desktop), pages=make_pages(desktop.root),
-              extra_env={'BRINDLEMAR_TRACE_FIRST_FRAME': '1'})
+              extra_env=tracer_env())
     try:
         app.main_window()
         app.wait_report(lambda r: r.get('event') == 'loaded', what='the page')
@@ -70,13 +80,13 @@ def main():
         native, element = [], []
         for _ in range(SAMPLES):
             with open(log) as f:
-                seen = len(re.findall(r'brindlemar-trace first-frame (\d+)', f.read()))
+                seen = len(FIRST_FRAME.findall(f.read()))
             sent = app.run_in_page(f"(() => {{ const t = Date.now(); post('brindlemarPlayer', "
                                    f"{{action: 'play', url: '{CLIP}', title: 'Clip'}}); return t; }})()")
 
             def first_frame():
                 with open(log) as f:
-                    frames = re.findall(r'brindlemar-trace first-frame (\d+)', f.read())
+                    frames = FIRST_FRAME.findall(f.read())
                 return frames[seen] if len(frames) > seen else None
             native.append(int(wait_for(first_frame, what='the first native frame')) - sent)
             app.run_in_page("post('brindlemarPlayer', {action: 'stop'})")
