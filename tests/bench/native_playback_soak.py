@@ -1,6 +1,7 @@
 """Benchmark of native playback in the real binary under Xvfb (not part of the test
 suite; run by hand):
 
+  cmake --build build --target bench
   BRINDLEMAR_BUILD_DIR=build tests/e2e/run-isolated.sh /usr/bin/python3 tests/bench/native_playback_soak.py
 
 1. Soak: 50 play/stop cycles; the shell's open file descriptors, threads and
@@ -32,7 +33,7 @@ FIRST_FRAME = re.compile(r'^first-frame (\d+)$', re.M)
 def tracer_env():
     plugins = os.path.join(os.path.abspath(os.environ['BRINDLEMAR_BUILD_DIR']), 'bench', 'gst-plugins')
     if not os.path.exists(os.path.join(plugins, 'libgstbenchtracers.so')):
-        sys.exit(f'no tracer module in {plugins}: build the project first')
+        sys.exit(f'no tracer module in {plugins}: build it with: cmake --build <build> --target bench')
     return {'GST_PLUGIN_PATH': plugins, 'GST_TRACERS': 'firstframe'}
 
 

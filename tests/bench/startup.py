@@ -1,5 +1,6 @@
-"""Start-up benchmark (not part of the test suite; run by hand after a build):
+"""Start-up benchmark (not part of the test suite; run by hand):
 
+  cmake --build build --target bench
   BRINDLEMAR_BUILD_DIR=build tests/e2e/run-isolated.sh /usr/bin/python3 tests/bench/startup.py
 
 Runs, alternating in one run under Xvfb, the built shell (its library service replaced
@@ -147,6 +148,8 @@ class Programs:
         self.desktop = desktop
         self.tree = AppTree(desktop, backend=os.path.join(HERE, 'standin'))
         self.minimal = os.path.join(BUILD, 'bench', 'minimal_webview')
+        if not os.path.exists(self.minimal):
+            sys.exit(f'no {self.minimal}: build it with: cmake --build <build> --target bench')
         self.chromium = shutil.which('chromium')
         self.count = 0
 

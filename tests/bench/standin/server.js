@@ -3,9 +3,12 @@
 // as it listens, so that what is measured is the program showing the page. The page
 // reports its load event to /loaded, which is appended to $STANDIN_REPORT.
 //   STANDIN_DELAY_MS  wait this long before listening (a slow service)
+//   STANDIN_FLOOD     a command line (JSON array) started once ready, writing into
+//                     this service's own standard output (the output benchmark)
 'use strict';
 const fs = require('fs');
 const http = require('http');
+const {spawn} = require('child_process');
 
 const report = process.env.STANDIN_REPORT;
 const delay = Number(process.env.STANDIN_DELAY_MS || 0);
@@ -52,5 +55,9 @@ const server = http.createServer((req, res) => {
 });
 setTimeout(() => server.listen(47874, '127.0.0.1', () => {
   console.log('Brindlemar disponible en http://127.0.0.1:47874');
+  if (process.env.STANDIN_FLOOD) {
+    const [command, ...args] = JSON.parse(process.env.STANDIN_FLOOD);
+    spawn(command, args, {stdio: ['ignore', 'inherit', 'inherit']});
+  }
 }), delay);
 process.on('SIGTERM', () => process.exit(0));
