@@ -9,12 +9,12 @@ namespace brindlemar::gtk {
 // How the web engine composites, decided once at start-up from what the machine
 // reports (see decideCompositing).
 //
-// WebKitGTK 2.50 honours two knobs, both measured here: the WebKitSettings
-// hardware-acceleration-policy NEVER, per web view, and WEBKIT_DISABLE_COMPOSITING_MODE,
-// which the library reads in this process before the first web process starts and
-// passes on to it. Both stop the CPU-bound composited drawing on a software renderer
-// (about 1.5 s of CPU after a page load down to about 0.3 s); the environment also
-// keeps OpenGL out of both processes, about 12 MiB less in all. So:
+// WebKitGTK 2.50 honours two knobs for this (both tried on a software renderer): the
+// WebKitSettings hardware-acceleration-policy NEVER, per web view, and
+// WEBKIT_DISABLE_COMPOSITING_MODE, which the library reads in this process before its
+// first web process starts and hands on to it. Either one removes most of the CPU
+// spent drawing after a page load; the environment also keeps OpenGL out of both
+// processes, which saves memory besides. So:
 //  - when the decision needs no renderer string (no render node, or
 //    LIBGL_ALWAYS_SOFTWARE), it is made first thing in main, while the process has a
 //    single thread and changing the environment is safe, and the environment is set;
