@@ -73,12 +73,14 @@ bool appendAscii(icu::UnicodeString& tail, std::string_view bytes, std::int32_t 
     const std::int32_t fromTail = i < tail.length() ? tail.length() - i : 0;
     const std::size_t skipped = static_cast<std::size_t>(i - tail.length() + fromTail);
     const std::int32_t added = static_cast<std::int32_t>(bytes.size() - skipped);
-    tail.remove(0, tail.length() - fromTail);
-    char16_t* out = tail.getBuffer(fromTail + added);
+    icu::UnicodeString kept;
+    char16_t* out = kept.getBuffer(fromTail + added);
     if (!out) return false;
+    tail.extract(tail.length() - fromTail, fromTail, out);
     for (std::int32_t k = 0; k < added; ++k)
         out[fromTail + k] = static_cast<unsigned char>(bytes[skipped + static_cast<std::size_t>(k)]);
-    tail.releaseBuffer(fromTail + added);
+    kept.releaseBuffer(fromTail + added);
+    tail = std::move(kept);
     return true;
 }
 
