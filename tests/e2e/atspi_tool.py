@@ -2,7 +2,7 @@
 AT-SPI. Run with Debian's python3 in the desktop's environment.
 
   atspi_tool.py dump APP           JSON list of {role, name, text, in_document}
-  atspi_tool.py press APP NAME     does the default action of the first button or menu item NAME
+  atspi_tool.py press APP NAME     does the default action of the first button NAME
 """
 
 import json
@@ -66,7 +66,7 @@ def main():
     if command == 'press':
         wanted = sys.argv[3]
         for node, info in walk(app):
-            if info['role'] in ('push button', 'button', 'toggle button', 'menu item') and \
+            if info['role'] in ('push button', 'button', 'toggle button') and \
                     wanted in (info['name'], info['text']):
                 node.queryAction().doAction(0)
                 print('true')
