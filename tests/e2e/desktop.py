@@ -368,6 +368,9 @@ class App:
         self.log.close()
         if died is not None and died < 0 and died != -signal.SIGKILL:  # SIGKILL is a test's own
             raise AssertionError(f'the shell died of signal {-died}')
-        found = complaints(self.printed())
+        printed = self.printed()
+        found = complaints(printed)
         if found:
-            raise AssertionError('the shell printed:\n' + '\n'.join(found[:40]))
+            # The whole report (a sanitizer's stacks) is what tells where it came from.
+            raise AssertionError('the shell printed:\n' + '\n'.join(found[:40]) +
+                                 '\n---- its output ----\n' + printed[-60000:])
