@@ -30,5 +30,4 @@ void AppDelegate::createWebViewForNavigationAction(const NavigationAction& actio
     if (isBrowserScheme(*url)) platform_.openUrl(url->absoluteString);
 }
 
-
 }  // namespace brindlemar
