@@ -78,7 +78,7 @@ class WakeLock(unittest.TestCase):
         self.addCleanup(desktop.close)
         gate = os.path.join(desktop.root, 'gate')
         os.makedirs(gate)
-        desktop.start_mock('gnome_session_slow', {'gate': gate})
+        desktop.start_mock('gnome_session', {'gate': gate})
         app = App(desktop, AppTree(desktop), pages=make_pages(desktop.root))
         self.addCleanup(app.stop)
         app.main_window()
