@@ -17,6 +17,7 @@ const { makeApi } = require('./lib/api');
 const { makeStatic } = require('./lib/static');
 const { sendMedia } = require('./lib/media');
 const { checkRequest, serviceOrigin } = require('./lib/http-guard');
+const { makeLock } = require('./lib/access-lock');
 const { videosDir, defaultDataDir } = require('./lib/xdg');
 
 // Our output goes to a pipe the shell may close before we exit; losing a log line is
@@ -33,6 +34,18 @@ const bind = process.env.BRINDLEMAR_BIND || '127.0.0.1';
 const portText = process.env.PORT || '47874';
 const requestedPort = /^\d+$/.test(portText) ? Number(portText) : NaN;
 if (!(requestedPort >= 0 && requestedPort <= 65535)) fail(`puerto no válido: ${portText}`);
+
+let lock;
+try {
+  lock = makeLock(process.env.BRINDLEMAR_TOKEN);
+} catch (err) {
+  fail(err.message);
+}
+// Nothing we start needs the secret.
+delete process.env.BRINDLEMAR_TOKEN;
+if (!lock.locked) {
+  process.stderr.write('Brindlemar: servicio sin cerrojo (no hay BRINDLEMAR_TOKEN): cualquier programa de este equipo puede usarlo.\n');
+}
 
 const dataDir = process.env.BRINDLEMAR_DATA_DIR || defaultDataDir();
 try {
@@ -59,6 +72,13 @@ function refuse(res, status, text, extra = {}) {
 }
 
 async function onRequest(req, res) {
+  // Without the secret nothing about the request is looked at, and the answer says
+  // nothing either.
+  if (!lock.allows(req)) {
+    res.writeHead(403, { 'Content-Length': 0, 'Cache-Control': 'no-store' });
+    res.end();
+    return;
+  }
   const refused = checkRequest(req, origin);
   if (refused) {
     refuse(res, refused.status, refused.text);
