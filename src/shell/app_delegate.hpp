@@ -44,6 +44,7 @@ public:
     bool awakeNative = false;                  // native playback plays or waits to play
     bool awakeWeb = false;                     // a video element in the page plays
     std::unique_ptr<Observation> rateObserver;
+    std::string serviceSecret;                 // the running launch's secret (hex), or empty
 
     // ---- application shell --------------------------------------------------
     void applicationDidFinishLaunching();
@@ -65,6 +66,8 @@ public:
     void backendExited();
     void authorizationCheck(std::int64_t generation);
     void slowStartCheck(std::int64_t generation);
+    // The service cookie of launch `generation` is in the web view's jar (or failed to be).
+    void serviceCookieStored(std::int64_t generation, bool stored);
 
     // ---- web bridge -----------------------------------------------------------
     void didReceiveScriptMessage(const PageMessage& message);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/gtk/gref.hpp"
+#include "platform/gtk/gst_http_cookie.hpp"
 #include "platform/gtk/gst_media_selection.hpp"
 
 namespace brindlemar::gtk {
@@ -209,7 +210,8 @@ void releaseInBackground(Leftovers leftovers) {
 
 class GstPlayer final : public Player {
 public:
-    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
+    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+              const std::optional<HttpCookie>& cookie);
     ~GstPlayer() override;
 
     std::shared_ptr<PlayerItem> currentItem() const override { return item_; }
@@ -313,7 +315,8 @@ void traceFirstFrame(GstElement* sink) {
 
 }  // namespace
 
-GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
+GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                     const std::optional<HttpCookie>& cookie) {
     g_autoptr(GError) initError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &initError)) {
         failBeforeOpening();
@@ -342,6 +345,7 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer)
     state_->play = adopt(gst_play_new(nullptr));
     GstPlay* play = state_->play.get();
     pipeline_ = adopt(gst_play_get_pipeline(play));
+    if (cookie) sendCookieWithHttpSources(pipeline_.get(), *cookie);
     const gint64 bufferDuration =
         std::chrono::duration_cast<std::chrono::nanoseconds>(forwardBuffer).count();
     g_object_set(pipeline_.get(), "video-sink", sink_.get(), "buffer-duration", bufferDuration,
@@ -598,8 +602,9 @@ GstPlayer* asGstPlayer(Player& player) {
 
 }  // namespace
 
-std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
-    return std::make_unique<GstPlayer>(url, forwardBuffer);
+std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                        const std::optional<HttpCookie>& cookie) {
+    return std::make_unique<GstPlayer>(url, forwardBuffer, cookie);
 }
 
 GtkWidget* videoWidgetOf(Player& player) {

@@ -15,7 +15,9 @@ namespace brindlemar::gtk {
 // A Player on GstPlay (playbin) rendering into gtksink. The media is opened and
 // prerolled at once, paused; nothing plays until play(). Every callback comes on the
 // default main context.
-std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
+// HTTP requests to the cookie's origin carry `cookie`.
+std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                        const std::optional<HttpCookie>& cookie = std::nullopt);
 
 // The widget that shows the video of a player made by createGstPlayer (black, with the
 // picture letterboxed); nullptr for any other Player.
