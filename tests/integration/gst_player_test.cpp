@@ -209,6 +209,8 @@ TEST(GstPlayerCookie, SentOnlyToTheCookiesOrigin) {
             EXPECT_EQ(carries, c.sent) << heads[i];
         }
         window.clear();
+        player.reset();
+        EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
     }
 }
 
