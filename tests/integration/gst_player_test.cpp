@@ -183,6 +183,46 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"HttpNotFound", [](const NotFoundServer& server) { return server.url("/clip.mkv"); }}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+// The service's cookie goes with the player's HTTP requests to its origin, and
+// nowhere else.
+TEST(GstPlayerCookie, SentOnlyToTheCookiesOrigin) {
+    NotFoundServer server;
+    const std::string origin = server.url("");
+    struct Case {
+        const char* name;
+        std::string cookieOrigin;
+        bool sent;
+    };
+    const std::vector<Case> cases = {
+        {"same origin", origin, true},
+        {"other port", "http://127.0.0.1:1", false},
+        {"other host", "http://localhost" + origin.substr(origin.rfind(':')), false},
+        {"other scheme", "https" + origin.substr(4), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = server.requestHeads().size();
+        HttpCookie cookie;
+        cookie.name = "brindlemar_token";
+        cookie.value = "0123abcd";
+        cookie.origin = c.cookieOrigin;
+        auto player = createGstPlayer(server.url("/media/x"), forwardBuffer, cookie);
+        VideoWindow window;
+        window.show(*player);
+        PlayerEvents events(*player);
+        ASSERT_TRUE(spinUntil([&] { return !events.status.empty(); }));
+        const auto heads = server.requestHeads();
+        ASSERT_GT(heads.size(), before);
+        for (std::size_t i = before; i < heads.size(); ++i) {
+            const bool carries = heads[i].find("\r\nCookie: brindlemar_token=0123abcd") != std::string::npos;
+            EXPECT_EQ(carries, c.sent) << heads[i];
+        }
+        window.clear();
+        player.reset();
+        EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
+    }
+}
+
 // What the application does when an item fails: the first observer tears the player
 // down. Nothing may reach the observers after that, not even the second observer of
 // the same change.

@@ -12,6 +12,7 @@
 
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gsignals.hpp"
+#include "platform/gtk/gst_http_cookie.hpp"
 #include "platform/gtk/gst_media_selection.hpp"
 #include "platform/gtk/gst_pipeline_release.hpp"
 #include "platform/gtk/main_loop_queue.hpp"
@@ -93,7 +94,8 @@ private:
 
 class GstPlayer final : public Player {
 public:
-    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
+    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+              const std::optional<HttpCookie>& cookie);
     ~GstPlayer() override;
 
     std::shared_ptr<PlayerItem> currentItem() const override { return item_; }
@@ -192,7 +194,8 @@ private:
     MainLoopQueue queue_;  // last: queued work goes before anything it could reach
 };
 
-GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
+GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                     const std::optional<HttpCookie>& cookie) {
     g_autoptr(GError) initError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &initError)) {
         failBeforeOpening();
@@ -219,6 +222,7 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer)
     state_->play = adopt(gst_play_new(nullptr));
     GstPlay* play = state_->play.get();
     pipeline_ = adopt(gst_play_get_pipeline(play));
+    if (cookie) sendCookieWithHttpSources(pipeline_.get(), *cookie);
     const gint64 bufferDuration =
         std::chrono::duration_cast<std::chrono::nanoseconds>(forwardBuffer).count();
     g_object_set(pipeline_.get(), "video-sink", sink_.get(), "buffer-duration", bufferDuration,
@@ -483,8 +487,9 @@ GstPlayer* asGstPlayer(Player& player) {
 
 }  // namespace
 
-std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
-    return std::make_unique<GstPlayer>(url, forwardBuffer);
+std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                        const std::optional<HttpCookie>& cookie) {
+    return std::make_unique<GstPlayer>(url, forwardBuffer, cookie);
 }
 
 GtkWidget* videoWidgetOf(Player& player) {
