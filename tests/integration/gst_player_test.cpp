@@ -427,10 +427,10 @@ TEST_P(GstPlayerResume, StartsAtThePositionInTheChosenTracksAndEnds) {
     EXPECT_LE(events.ticks.front(), from + 1.5) << "progress far past the resume point";
     EXPECT_TRUE(std::is_sorted(events.ticks.begin(), events.ticks.end()));
 
-    // Known faults of playbin's stream switching, not worked around yet: the last frame
-    // plays, but the end is never reported.
-    if (c.subtitles == Choice::Other)
-        GTEST_SKIP() << "known fault: another subtitle track chosen once playing: no end";
+    // Known fault of playbin's audio switching, not mended yet: chosen a second before
+    // the end, when the demuxer has read both audio tracks to their end, the last frame
+    // plays but the end is never reported (a seek to deliver the track again after the
+    // switch leaves the audio without data).
     if (c.audio == Choice::Other && c.position == 5.0)
         GTEST_SKIP() << "known fault: another audio track chosen a second before the end: no end";
     ASSERT_TRUE(spinUntil([&] { return events.playedToEnd > 0; }, 20s))
