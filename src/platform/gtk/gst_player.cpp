@@ -331,25 +331,6 @@ private:
     MainLoopQueue queue_;  // last: queued work goes before anything it could reach
 };
 
-namespace {
-
-// For benchmarks: with BRINDLEMAR_TRACE_FIRST_FRAME set, the wall-clock time (ms)
-// at which the first picture reaches the video sink is written to stderr.
-void traceFirstFrame(GstElement* sink) {
-    if (!g_getenv("BRINDLEMAR_TRACE_FIRST_FRAME")) return;
-    g_autoptr(GstPad) pad = gst_element_get_static_pad(sink, "sink");
-    if (!pad) return;
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER,
-                      [](GstPad*, GstPadProbeInfo*, gpointer) -> GstPadProbeReturn {
-                          g_printerr("brindlemar-trace first-frame %" G_GINT64_FORMAT "\n",
-                                     g_get_real_time() / 1000);
-                          return GST_PAD_PROBE_REMOVE;
-                      },
-                      nullptr, nullptr);
-}
-
-}  // namespace
-
 GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
     g_autoptr(GError) initError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &initError)) {
@@ -373,8 +354,6 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer)
         failBeforeOpening();
         return;
     }
-
-    traceFirstFrame(sink_.get());
 
     state_->play = adopt(gst_play_new(nullptr));
     GstPlay* play = state_->play.get();
