@@ -126,17 +126,20 @@ struct PlaybackState {
     std::optional<std::optional<std::size_t>> pendingSubtitle;
     // Where the last seek goes, until GstPlay reports it done.
     std::optional<GstClockTime> seekTarget;
+    // The audio was switched to another track or off: a flushing seek close to that
+    // leaves playbin without data, so subtitle switches are not followed by one then.
+    bool audioSwitched = false;
 
     // `redeliver` is false once GstPlay has stopped on an error: nothing flows then.
     void applyPendingSelections(bool redeliver = true) {
         if (!play || !streamsKnown) return;
-        // Subtitles first: the seek a switch of them may need then holds back a switch
-        // of audio made with it.
-        if (pendingSubtitle && select(MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {})) &&
-            redeliver)
-            deliverAgainFromHere();
+        if (pendingAudio && currentOptionIndexOf(play.get(), MediaCharacteristic::Audible) != *pendingAudio)
+            audioSwitched = true;
         if (pendingAudio && (!seeking || !*pendingAudio))
             selectMediaOptionOf(play.get(), MediaCharacteristic::Audible, *std::exchange(pendingAudio, {}));
+        if (pendingSubtitle && select(MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {})) &&
+            redeliver && !audioSwitched)
+            deliverAgainFromHere();
     }
 
     // Whether another track now plays. Off is no switch: nothing of that kind is awaited.
@@ -151,8 +154,7 @@ struct PlaybackState {
     // last frame, and the end of the media is never reported. A flushing seek to where
     // playback is (or is going) makes the demuxer deliver the chosen track again from
     // there, its end included, and brings up the cue of the moment at once. (Not done
-    // for audio: a flushing seek right after an audio switch leaves playbin's audio
-    // without data.)
+    // for audio: see `audioSwitched`.)
     void deliverAgainFromHere() {
         GstClockTime at = seekTarget.value_or(gst_play_get_position(play.get()));
         if (!GST_CLOCK_TIME_IS_VALID(at)) at = 0;
