@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -199,6 +200,16 @@ public:
     virtual void removeItemObserver(Token token) = 0;
     // Once, when the item's audio and subtitle streams are known (or can never be).
     virtual void loadMediaSelectionOptions(std::function<void()> completion) = 0;
+
+    // What the player's own controls show and change.
+    // The volume, linear from 0 to 1; nothing while it is not known.
+    virtual std::optional<double> volume() const = 0;
+    virtual void setVolume(double volume) = 0;  // clamped to 0...1
+    // The position of the current option of that kind among the current item's
+    // options; nothing when that kind is off or nothing is open.
+    virtual std::optional<std::size_t> selectedMediaOption(MediaCharacteristic characteristic) const = 0;
+    // Whether options of that kind are played at all (subtitles shown, audio heard).
+    virtual bool mediaSelectionEnabled(MediaCharacteristic characteristic) const = 0;
 };
 
 class PlayerView;
@@ -223,7 +234,9 @@ public:
 class PlayerView {
 public:
     virtual ~PlayerView() = default;
-    virtual void setPlayer(Player* player) = 0;  // nullptr lets go of the player
+    // Shows and controls `player`, held weakly: the view never keeps a player alive
+    // and never reaches one that is gone. An empty pointer lets go of the player.
+    virtual void setPlayer(std::weak_ptr<Player> player) = 0;
     virtual void setAllowsPictureInPicturePlayback(bool allowed) = 0;
     virtual void setPictureInPictureDelegate(PictureInPictureDelegate delegate) = 0;
     // A button at the top leading corner, 20 px from both edges.

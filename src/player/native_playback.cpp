@@ -27,7 +27,7 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
 
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     std::unique_ptr<PlayerView> view = platform_.createPlayerView(*content);
-    view->setPlayer(newPlayer.get());
+    view->setPlayer(newPlayer);
     view->setAllowsPictureInPicturePlayback(true);
     view->setPictureInPictureDelegate(PictureInPictureDelegate{
         [weak](PlayerView& v) {
@@ -132,7 +132,7 @@ void AppDelegate::stopNative(bool notify) {
 
     if (playerView) playerView->setAllowsPictureInPicturePlayback(false);
     if (player) player->pause();
-    if (playerView) playerView->setPlayer(nullptr);
+    if (playerView) playerView->setPlayer({});
     if (loadingIndicator) loadingIndicator->stopAnimation();
     loadingIndicator.reset();
     if (playerView) playerView->removeFromSuperview();

@@ -14,5 +14,7 @@ inline constexpr const char* slowStart =
     "La biblioteca está tardando más de lo normal. "
     "Comprueba que aceptaste el permiso de carpeta que pidió macOS.";
 inline constexpr const char* serviceClosed = "El servicio local se cerró.";
+inline constexpr const char* pageCrashed =
+    "La biblioteca se cerró varias veces seguidas. Vuelve a intentarlo dentro de un momento.";
 
 }  // namespace brindlemar::messages

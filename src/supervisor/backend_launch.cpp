@@ -29,12 +29,15 @@ void AppDelegate::startBackend() {
                                         platform_.userDataDirectory() + "/" + dataDirectoryName);
 
     std::weak_ptr<AppDelegate> weak = weak_from_this();
+    // The exit report names the launch it belongs to: a child that a restart
+    // replaced must not speak over its successor.
+    const std::int64_t launchGeneration = attempts;
     ChildEvents events;
     events.output = [weak](const std::string& bytes) {
         if (auto self = weak.lock()) self->backendOutput(bytes);
     };
-    events.exited = [weak] {
-        if (auto self = weak.lock()) self->backendExited();
+    events.exited = [weak, launchGeneration] {
+        if (auto self = weak.lock()) self->backendExited(launchGeneration);
     };
 
     if (auto child = platform_.launch(command, std::move(events))) {

@@ -20,11 +20,24 @@ void AppDelegate::backendOutput(const std::string& bytes) {
     if (output.indexOf(icu::UnicodeString(readinessLine, -1, icu::UnicodeString::kInvariant)) < 0)
         return;
     ready = true;
+    loadLibraryPage();
+}
+
+void AppDelegate::loadLibraryPage() {
+    webGaveUp = false;
     web->loadRequest(serviceOrigin, requestTimeout);
 }
 
-void AppDelegate::backendExited() {
-    if (stopping || ready) return;
+void AppDelegate::backendExited(std::int64_t generation) {
+    if (stopping) return;
+    // A child that a restart has replaced: its successor owns the status page.
+    if (generation != attempts) return;
+    if (ready) {
+        // The library page has lost its server. Its readiness line is stale now:
+        // only a new service may load the page again.
+        ready = false;
+        output.remove();
+    }
     show(messages::serviceClosed, true);
 }
 

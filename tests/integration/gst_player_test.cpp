@@ -9,16 +9,14 @@
 #include <string>
 
 #include "harness.hpp"
+#include "platform/gtk/gst_pipeline_release.hpp"
 #include "platform/gtk/gst_player.hpp"
 
 namespace brindlemar::test {
 namespace {
 
 using gtk::createGstPlayer;
-using gtk::currentTrackIndexOf;
-using gtk::currentTrackLanguageOf;
 using gtk::playerReleasesPending;
-using gtk::tracksEnabledOf;
 
 constexpr auto forwardBuffer = std::chrono::seconds(30);
 
@@ -42,6 +40,15 @@ std::vector<std::optional<std::string>> tagsOf(const std::optional<std::vector<M
 
 std::optional<std::string> tag(const char* value) {
     return std::string(value);
+}
+
+// The language tag of the track GStreamer has current, as the player reports it.
+std::optional<std::string> currentTrackLanguageOf(Player& player, MediaCharacteristic characteristic) {
+    const auto index = player.selectedMediaOption(characteristic);
+    const auto item = player.currentItem();
+    const auto options = item ? item->mediaSelectionOptions(characteristic) : std::nullopt;
+    if (!index || !options || *index >= options->size()) return std::nullopt;
+    return (*options)[*index].extendedLanguageTag;
 }
 
 // playbin switches tracks from its streaming threads: what it reports as current
@@ -81,25 +88,25 @@ TEST(GstPlayerMediaSelection, ListsTracksByLanguageCodeAndSwitchesThemInGStreame
 
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, "en"));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Legible));
 
     // Once open, a choice is passed on at once.
     item->selectMediaOption(indexOfTag(*audio, "es"), MediaCharacteristic::Audible);
     item->selectMediaOption(indexOfTag(*subtitles, "en"), MediaCharacteristic::Legible);
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, "es"));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "en"));
-    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Audible), indexOfTag(*audio, "es"));
-    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Legible), indexOfTag(*subtitles, "en"));
+    EXPECT_EQ(player->selectedMediaOption(MediaCharacteristic::Audible), indexOfTag(*audio, "es"));
+    EXPECT_EQ(player->selectedMediaOption(MediaCharacteristic::Legible), indexOfTag(*subtitles, "en"));
 
     // No legible option: subtitles off; choosing one again turns them back on.
     item->selectMediaOption(std::nullopt, MediaCharacteristic::Legible);
-    EXPECT_FALSE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_FALSE(player->mediaSelectionEnabled(MediaCharacteristic::Legible));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, std::nullopt));
-    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Legible), std::nullopt);
+    EXPECT_EQ(player->selectedMediaOption(MediaCharacteristic::Legible), std::nullopt);
     item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Legible));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Audible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Audible));
 
     // A completion asked for after the streams are known still comes, later.
     bool loadedAgain = false;
@@ -132,7 +139,7 @@ TEST(GstPlayerMediaSelection, MediaWithoutSubtitlesHasNoLegibleGroup) {
     // Choosing what is not there changes nothing and does not break anything.
     item->selectMediaOption(3, MediaCharacteristic::Legible);
     item->selectMediaOption(7, MediaCharacteristic::Audible);
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Audible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Audible));
 }
 
 struct FailureCase {
@@ -417,8 +424,8 @@ TEST_P(GstPlayerResume, StartsAtThePositionInTheChosenTracksAndEnds) {
         << "never reached playing";
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, audio.language));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, subtitles.language));
-    EXPECT_EQ(tracksEnabledOf(*player, MediaCharacteristic::Audible), audio.language.has_value());
-    EXPECT_EQ(tracksEnabledOf(*player, MediaCharacteristic::Legible), subtitles.language.has_value());
+    EXPECT_EQ(player->mediaSelectionEnabled(MediaCharacteristic::Audible), audio.language.has_value());
+    EXPECT_EQ(player->mediaSelectionEnabled(MediaCharacteristic::Legible), subtitles.language.has_value());
 
     const double from = c.position.value_or(0.0);
     ASSERT_TRUE(spinUntil([&] { return !events.ticks.empty() && events.ticks.back() > from + 0.5; }, 10s))

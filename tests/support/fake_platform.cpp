@@ -1,6 +1,7 @@
 #include "support/fake_platform.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "shell/resources.hpp"
 
@@ -123,19 +124,36 @@ private:
     std::shared_ptr<ChildRecord> record_;
 };
 
+// Records its invalidation, once, as "<what>.invalidate" (also when only destroyed).
 class FakeObservation final : public Observation {
 public:
-    FakeObservation(std::shared_ptr<PlayerRecord> record,
+    FakeObservation(FakePlatform& p, std::string what, std::shared_ptr<PlayerRecord> record,
                     std::map<std::uint64_t, std::function<void()>> PlayerRecord::*observers, std::uint64_t id)
-        : record_(std::move(record)), observers_(observers), id_(id) {}
+        : p_(p), what_(std::move(what)), record_(std::move(record)), observers_(observers), id_(id) {}
     ~FakeObservation() override { invalidate(); }
-    void invalidate() override { ((*record_).*observers_).erase(id_); }
+    void invalidate() override {
+        if (std::exchange(invalidated_, true)) return;
+        p_.calls.push_back(what_ + ".invalidate");
+        ((*record_).*observers_).erase(id_);
+    }
 
 private:
+    FakePlatform& p_;
+    std::string what_;
     std::shared_ptr<PlayerRecord> record_;
     std::map<std::uint64_t, std::function<void()>> PlayerRecord::*observers_;
     std::uint64_t id_;
+    bool invalidated_ = false;
 };
+
+const char* nameOf(ItemNotification notification) {
+    switch (notification) {
+    case ItemNotification::PlayedToEnd: return "playedToEnd";
+    case ItemNotification::FailedToPlayToEnd: return "failedToPlayToEnd";
+    case ItemNotification::PlaybackStalled: return "stalled";
+    }
+    return "";
+}
 
 class FakePlayerItem final : public PlayerItem {
 public:
@@ -171,14 +189,16 @@ public:
         p_.calls.push_back("player.seek " + std::to_string(static_cast<long long>(seconds * 600)) + "/600");
     }
     std::unique_ptr<Observation> observeStatus(std::function<void()> changed) override {
+        p_.calls.push_back("player.observeStatus");
         auto id = record_->nextId++;
         record_->statusObservers[id] = std::move(changed);
-        return std::make_unique<FakeObservation>(record_, &PlayerRecord::statusObservers, id);
+        return std::make_unique<FakeObservation>(p_, "statusObservation", record_, &PlayerRecord::statusObservers, id);
     }
     std::unique_ptr<Observation> observeTimeControlStatus(std::function<void()> changed) override {
+        p_.calls.push_back("player.observeTimeControlStatus");
         auto id = record_->nextId++;
         record_->rateObservers[id] = std::move(changed);
-        return std::make_unique<FakeObservation>(record_, &PlayerRecord::rateObservers, id);
+        return std::make_unique<FakeObservation>(p_, "rateObservation", record_, &PlayerRecord::rateObservers, id);
     }
     Token addPeriodicTimeObserver(std::chrono::milliseconds interval, std::function<void(double)> tick) override {
         p_.calls.push_back("player.addPeriodicTimeObserver " + std::to_string(interval.count()) + "ms");
@@ -191,6 +211,7 @@ public:
         record_->timeObservers.erase(token.id);
     }
     Token addItemObserver(ItemNotification n, std::function<void()> posted) override {
+        p_.calls.push_back(std::string("player.addItemObserver ") + nameOf(n));
         auto id = record_->nextId++;
         record_->itemObservers[id] = {n, std::move(posted)};
         return Token{id};
@@ -200,8 +221,13 @@ public:
         record_->itemObservers.erase(token.id);
     }
     void loadMediaSelectionOptions(std::function<void()> completion) override {
+        p_.calls.push_back("player.loadMediaSelectionOptions");
         record_->mediaSelectionCompletions.push_back(std::move(completion));
     }
+    std::optional<double> volume() const override { return record_->volume; }
+    void setVolume(double volume) override { record_->volume = volume; }
+    std::optional<std::size_t> selectedMediaOption(MediaCharacteristic) const override { return std::nullopt; }
+    bool mediaSelectionEnabled(MediaCharacteristic) const override { return true; }
 
 private:
     FakePlatform& p_;
@@ -230,9 +256,9 @@ public:
         record_->view = this;
     }
     ~FakePlayerView() override { record_->view = nullptr; }
-    void setPlayer(Player* player) override {
-        p_.calls.push_back(player ? "playerView.setPlayer" : "playerView.setPlayer nil");
-        record_->player = player;
+    void setPlayer(std::weak_ptr<Player> player) override {
+        p_.calls.push_back(player.expired() ? "playerView.setPlayer nil" : "playerView.setPlayer");
+        record_->player = std::move(player);
     }
     void setAllowsPictureInPicturePlayback(bool allowed) override {
         p_.calls.push_back(std::string("playerView.allowsPictureInPicture ") + (allowed ? "yes" : "no"));

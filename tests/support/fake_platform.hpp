@@ -31,6 +31,7 @@ struct PlayerRecord {
     std::map<std::uint64_t, std::function<void(double)>> timeObservers;
     std::map<std::uint64_t, std::pair<ItemNotification, std::function<void()>>> itemObservers;
     std::vector<std::function<void()>> mediaSelectionCompletions;
+    std::optional<double> volume = 1.0;
     std::uint64_t nextId = 1;
 };
 
@@ -39,7 +40,7 @@ struct PlayerViewRecord {
     std::string over;  // "web" or "placeholder"
     bool hidden = false;
     bool pipAllowed = false;
-    Player* player = nullptr;
+    std::weak_ptr<Player> player;
     std::string backTitle;
     std::function<void()> back;
     PictureInPictureDelegate pip;

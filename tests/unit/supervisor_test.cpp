@@ -254,13 +254,25 @@ TEST(OutputTail, SmallChunksKeepTheSameTail) {
     }
 }
 
-TEST_F(ShellTest, AnExitAfterReadinessIsIgnored) {
+TEST_F(ShellTest, AnExitAfterReadinessIsToldAndRetryBringsTheLibraryBack) {
     launch();
     platform.childWrites(0, readinessLine);
-    const auto loads = platform.loads;
+    platform.childWrites(0, "GET /\n");
     platform.childExits(0);
-    platform.advance(100s);
-    EXPECT_EQ(platform.loads, loads);
+    EXPECT_EQ(platform.statusMessage(), messages::serviceClosed);
+    EXPECT_TRUE(platform.statusRetry());
+    EXPECT_FALSE(app->ready);
+    EXPECT_TRUE(app->output.isEmpty());  // the old readiness line cannot count again
+
+    pressRetry();
+    EXPECT_EQ(app->attempts, 1);
+    EXPECT_EQ(platform.children.size(), 2u);
+    EXPECT_EQ(platform.statusMessage(), messages::preparing);
+    EXPECT_FALSE(app->ready);
+    platform.childWrites(1, readinessLine);
+    EXPECT_TRUE(app->ready);
+    EXPECT_EQ(platform.loads.back(), "url:http://127.0.0.1:47874");
+    EXPECT_EQ(platform.urlLoads(), 2u);
 }
 
 // ---- restart ----
@@ -287,10 +299,15 @@ TEST_F(ShellTest, RetryWhileTheOldServiceRunsTerminatesItAndStartsAfresh) {
     EXPECT_EQ(platform.statusMessage(), messages::preparing);
     EXPECT_EQ(platform.children.size(), 2u);
 
-    // The old child's exit arrives later and is told; the new one's readiness wins.
+    // The old child's exit belongs to the replaced launch: the new child keeps
+    // "Preparando tu biblioteca…", and its own exit is still told.
+    const auto loads = platform.loads;
     platform.childExits(0);
+    EXPECT_EQ(platform.loads, loads);
+    platform.childExits(1);
     EXPECT_EQ(platform.statusMessage(), messages::serviceClosed);
-    platform.childWrites(1, readinessLine);
+    pressRetry();
+    platform.childWrites(2, readinessLine);
     EXPECT_EQ(platform.loads.back(), "url:http://127.0.0.1:47874");
 }
 

@@ -86,7 +86,6 @@ void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
             if (self->keyMonitors_.count(id) && monitor(key)) return;
         }
     }
-    if (event->type == GDK_KEY_PRESS && playerViewsHandleKey(&event->key)) return;
     gtk_main_do_event(event);
 }
 
@@ -123,7 +122,14 @@ void GtkPlatform::endActivity(Token token) {
 }
 
 void GtkPlatform::openUrl(const std::string& url) {
-    g_app_info_launch_default_for_uri(url.c_str(), nullptr, nullptr);
+    // Finding and starting the browser may take a while; the main loop goes on.
+    // Whether it opened is not reported.
+    g_app_info_launch_default_for_uri_async(
+        url.c_str(), nullptr, nullptr,
+        [](GObject*, GAsyncResult* result, gpointer) {
+            g_app_info_launch_default_for_uri_finish(result, nullptr);
+        },
+        nullptr);
 }
 
 std::unique_ptr<NowPlaying> GtkPlatform::publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) {

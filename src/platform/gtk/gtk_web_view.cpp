@@ -70,8 +70,8 @@ public:
         auto* widget = g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(),
                                     "user-content-manager", content.get(), "settings",
                                     settings.get(), "website-policies", policies.get(), nullptr);
-        view_ = adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
-        host_ = adopt(GTK_OVERLAY(g_object_ref_sink(gtk_overlay_new())));
+        view_ = sink(WEBKIT_WEB_VIEW(widget));
+        host_ = sink(GTK_OVERLAY(gtk_overlay_new()));
         gtk_container_add(GTK_CONTAINER(host_.get()), GTK_WIDGET(view_.get()));
         gtk_widget_show_all(GTK_WIDGET(host_.get()));
         policySignal_ = g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
@@ -81,12 +81,14 @@ public:
         messageSignal_ = g_signal_connect(view_.get(), "user-message-received",
                                           G_CALLBACK(onUserMessage), this);
         loadSignal_ = g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+        failedSignal_ = g_signal_connect(view_.get(), "load-failed", G_CALLBACK(onLoadFailed), this);
     }
 
     ~GtkWebView() override {
         g_clear_handle_id(&loadTimeout_, g_source_remove);
         g_clear_signal_handler(&messageSignal_, view_.get());
         g_clear_signal_handler(&loadSignal_, view_.get());
+        g_clear_signal_handler(&failedSignal_, view_.get());
         g_clear_signal_handler(&policySignal_, view_.get());
         g_clear_signal_handler(&createSignal_, view_.get());
         g_clear_signal_handler(&terminatedSignal_, view_.get());
@@ -102,10 +104,12 @@ public:
 
     void loadHtml(const std::string& html) override {
         g_clear_handle_id(&loadTimeout_, g_source_remove);
+        statusPageRequested_ = true;
         webkit_web_view_load_html(view_.get(), html.c_str(), nullptr);
     }
 
     void loadRequest(const std::string& url, std::chrono::seconds timeout) override {
+        statusPageRequested_ = false;
         webkit_web_view_load_uri(view_.get(), url.c_str());
         // A request that has not started to arrive within the timeout is given up.
         g_clear_handle_id(&loadTimeout_, g_source_remove);
@@ -207,6 +211,15 @@ private:
             g_clear_handle_id(&self->loadTimeout_, g_source_remove);
     }
 
+    // A load of the service that fails after the shell has asked for a status page
+    // (the service died while its page loaded) must not put WebKit's error page
+    // over that newer status page. Other failures keep WebKit's page.
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, char* uri, GError* error, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return FALSE;
+        return self->statusPageRequested_ && g_strcmp0(uri, "about:blank") != 0;
+    }
+
     static gboolean onLoadTimeout(gpointer data) {
         auto* self = static_cast<GtkWebView*>(data);
         self->loadTimeout_ = 0;
@@ -223,6 +236,8 @@ private:
     gulong contextSignal_ = 0;
     gulong messageSignal_ = 0;
     gulong loadSignal_ = 0;
+    gulong failedSignal_ = 0;
+    bool statusPageRequested_ = false;  // the latest load the shell asked for is a status page
     gulong policySignal_ = 0;
     gulong createSignal_ = 0;
     gulong terminatedSignal_ = 0;
