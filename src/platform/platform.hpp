@@ -36,6 +36,18 @@ struct Menu {
     std::vector<MenuItem> items;
 };
 
+// ---- cookies -----------------------------------------------------------------
+
+// A session cookie (gone when the process ends) for the host of `origin`.
+struct HttpCookie {
+    std::string name;
+    std::string value;
+    std::string origin;  // "http://127.0.0.1:47874": sent only to this host
+    std::string path = "/";
+    bool httpOnly = true;        // never readable by page script
+    bool sameSiteStrict = true;  // never sent with a request another site starts
+};
+
 // ---- web view --------------------------------------------------------------
 
 struct UserScript {
@@ -82,6 +94,10 @@ public:
     virtual void loadRequest(const std::string& url, std::chrono::seconds timeout) = 0;
     virtual void evaluateScript(const std::string& script) = 0;
     virtual void performEdit(MenuAction action) = 0;
+    // Puts a cookie in the view's cookie jar. The store is asynchronous: requests made
+    // before `done` runs may go without it. `done` comes on a later turn of the main
+    // loop, with whether the cookie was stored; never after the view is destroyed.
+    virtual void addCookie(const HttpCookie& cookie, std::function<void(bool stored)> done) = 0;
 };
 
 // ---- windows ---------------------------------------------------------------
@@ -343,13 +359,18 @@ public:
     // The per-user data directory (XDG data home).
     virtual std::string userDataDirectory() = 0;
     virtual Environment environment() = 0;
+    // `count` bytes from the operating system's cryptographic generator; nothing when
+    // it cannot give them.
+    virtual std::optional<std::string> randomBytes(std::size_t count) = 0;
 
     // Launches a child; nothing when the launch fails.
     virtual std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) = 0;
 
     // A player for `url`, buffering up to `forwardBuffer` ahead; paused until play().
+    // Its HTTP requests to the cookie's origin (media and subtitles) carry `cookie`.
     virtual std::unique_ptr<Player> createPlayer(const std::string& url,
-                                                 std::chrono::seconds forwardBuffer) = 0;
+                                                 std::chrono::seconds forwardBuffer,
+                                                 const std::optional<HttpCookie>& cookie) = 0;
 
     // Lays a new player view over `content`, sized to it and resizing with it.
     virtual std::unique_ptr<PlayerView> createPlayerView(View& content) = 0;

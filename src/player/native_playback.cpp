@@ -1,6 +1,7 @@
 // Native playback laid over the page: starting it, and ending it in a fixed order.
 
 #include "shell/app_delegate.hpp"
+#include "supervisor/service_secret.hpp"
 
 namespace brindlemar {
 
@@ -18,7 +19,11 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
     View* content = window ? window->contentView() : nullptr;
     if (!content) return;
 
-    std::shared_ptr<Player> newPlayer = platform_.createPlayer(url.absoluteString, forwardBuffer);
+    // The service answers only requests that carry the launch secret.
+    std::optional<HttpCookie> cookie;
+    if (isServiceOrigin(url) && !serviceSecret.empty()) cookie = serviceCookie(serviceSecret);
+    std::shared_ptr<Player> newPlayer =
+        platform_.createPlayer(url.absoluteString, forwardBuffer, cookie);
     if (!newPlayer) {
         // No player could be built at all: the page hears it as a failed video.
         nativeEvent("error", "");

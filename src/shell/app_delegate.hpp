@@ -48,6 +48,7 @@ public:
     bool awakeWeb = false;                     // a video element in the page plays
     std::unique_ptr<Observation> rateObserver;
     bool nativeStarted = false;                // native playback has been seen playing
+    std::string serviceSecret;                 // the running launch's secret (hex), or empty
 
     // ---- the desktop's media controls, while native playback exists ----------
     std::unique_ptr<NowPlaying> nowPlaying;
@@ -85,6 +86,8 @@ public:
     void backendExited(std::int64_t generation);
     void authorizationCheck(std::int64_t generation);
     void slowStartCheck(std::int64_t generation);
+    // The service cookie of launch `generation` is in the web view's jar (or failed to be).
+    void serviceCookieStored(std::int64_t generation, bool stored);
 
     // ---- web bridge -----------------------------------------------------------
     void didReceiveScriptMessage(const PageMessage& message);

@@ -3,6 +3,7 @@ failure, the service's environment, quitting, a killed shell, a second launch.""
 
 import os
 import signal
+import subprocess
 import time
 import unittest
 
@@ -65,13 +66,15 @@ class ShellAndSupervisor(unittest.TestCase):
         app = self.start('ready', extra_env={
             'NODE_OPTIONS': '--max-old-space-size=10', 'NODE_PATH': '/nowhere',
             'BRINDLEMAR_BIND': '0.0.0.0', 'BRINDLEMAR_EXTRA': '1', 'PORT': '8080',
-            'NODEISH': 'kept', 'node_lower': 'kept'})
+            'BRINDLEMAR_TOKEN': 'inherited', 'NODEISH': 'kept', 'node_lower': 'kept'})
         app.wait_page_text('Biblioteca de prueba')
         pid = app.service_pids()[0]
         env = app.service_env(pid)
         inherited = [k for k in env if k.startswith('NODE_') or
-                     (k.startswith('BRINDLEMAR_') and k not in ('BRINDLEMAR_DATA_DIR', 'BRINDLEMAR_BIND'))]
+                     (k.startswith('BRINDLEMAR_') and
+                      k not in ('BRINDLEMAR_DATA_DIR', 'BRINDLEMAR_BIND', 'BRINDLEMAR_TOKEN'))]
         self.assertEqual(inherited, [])
+        self.assertRegex(env['BRINDLEMAR_TOKEN'], r'^[0-9a-f]{64}$')
         self.assertEqual(env['PORT'], '47874')
         self.assertEqual(env['BRINDLEMAR_BIND'], '127.0.0.1')
         self.assertEqual(env['BRINDLEMAR_DATA_DIR'],
@@ -96,12 +99,26 @@ class ShellAndSupervisor(unittest.TestCase):
         wid = app.main_window()
         app.wait_page_text('Biblioteca de prueba')
         pid = app.service_pids()[0]
-        self.desktop.run('xdotool', 'windowactivate', '--sync', str(wid))
-        self.desktop.key('alt+F4')  # the window manager's close
+        # The window manager's close. Under load a synthesized Alt+F4 now and then never
+        # becomes the window manager's close: the shell then sits idle in its main loop,
+        # its window still active and focused, with nothing to close, and a second Alt+F4
+        # closes it at once. So the key is sent again while the window stays; the shell
+        # must still close and quit on its own.
+        def closed_after_alt_f4():
+            if wid in self.desktop.windows('^Brindlemar$'):
+                try:
+                    self.desktop.run('xdotool', 'windowactivate', '--sync', str(wid), check=False, timeout=5)
+                except subprocess.TimeoutExpired:
+                    pass  # closing meanwhile
+                self.desktop.key('alt+F4')
+            try:
+                wait_for(lambda: wid not in self.desktop.windows('^Brindlemar$'), timeout=5)
+                return True
+            except AssertionError:
+                return False
         # Two steps, so that a failure says which one failed: the close reaching the
         # shell (the window goes), then the shell quitting.
-        wait_for(lambda: wid not in self.desktop.windows('^Brindlemar$'), timeout=15,
-                 what='the main window to close after Alt+F4')
+        wait_for(closed_after_alt_f4, timeout=15, interval=0, what='the main window to close after Alt+F4')
         self.assertEqual(app.proc.wait(timeout=15), 0)
         wait_for(lambda: app.got_sigterm(pid), timeout=10, what='SIGTERM at the service')
 

@@ -184,6 +184,46 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"HttpNotFound", [](const NotFoundServer& server) { return server.url("/clip.mkv"); }}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+// The service's cookie goes with the player's HTTP requests to its origin, and
+// nowhere else.
+TEST(GstPlayerCookie, SentOnlyToTheCookiesOrigin) {
+    NotFoundServer server;
+    const std::string origin = server.url("");
+    struct Case {
+        const char* name;
+        std::string cookieOrigin;
+        bool sent;
+    };
+    const std::vector<Case> cases = {
+        {"same origin", origin, true},
+        {"other port", "http://127.0.0.1:1", false},
+        {"other host", "http://localhost" + origin.substr(origin.rfind(':')), false},
+        {"other scheme", "https" + origin.substr(4), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = server.requestHeads().size();
+        HttpCookie cookie;
+        cookie.name = "brindlemar_token";
+        cookie.value = "0123abcd";
+        cookie.origin = c.cookieOrigin;
+        auto player = createGstPlayer(server.url("/media/x"), forwardBuffer, cookie);
+        VideoWindow window;
+        window.show(*player);
+        PlayerEvents events(*player);
+        ASSERT_TRUE(spinUntil([&] { return !events.status.empty(); }));
+        const auto heads = server.requestHeads();
+        ASSERT_GT(heads.size(), before);
+        for (std::size_t i = before; i < heads.size(); ++i) {
+            const bool carries = heads[i].find("\r\nCookie: brindlemar_token=0123abcd") != std::string::npos;
+            EXPECT_EQ(carries, c.sent) << heads[i];
+        }
+        window.clear();
+        player.reset();
+        EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
+    }
+}
+
 // What the application does when an item fails: the first observer tears the player
 // down. Nothing may reach the observers after that, not even the second observer of
 // the same change.
@@ -464,12 +504,15 @@ TEST_P(GstPlayerResume, StartsAtThePositionInTheChosenTracksAndEnds) {
     EXPECT_LE(events.ticks.front(), from + 1.5) << "progress far past the resume point";
     EXPECT_TRUE(std::is_sorted(events.ticks.begin(), events.ticks.end()));
 
-    // Known faults of playbin's stream switching, not worked around yet: the last frame
-    // plays, but the end is never reported.
-    if (c.subtitles == Choice::Other)
-        GTEST_SKIP() << "known fault: another subtitle track chosen once playing: no end";
-    if (c.audio == Choice::Other && c.position == 5.0)
-        GTEST_SKIP() << "known fault: another audio track chosen a second before the end: no end";
+    // Known faults of playbin's audio switching, not mended yet: the last frame plays
+    // but the end is never reported when another audio track is chosen a second before
+    // the end (the demuxer has read both audio tracks to their end), or when the audio
+    // is switched (to another track or off) together with another subtitle track. The
+    // player delivers a switched subtitle track again with a seek, but not after an
+    // audio switch: a seek close to that leaves playback without data.
+    const bool audioSwitched = c.audio == Choice::Other || c.audio == Choice::Off;
+    if ((c.audio == Choice::Other && c.position == 5.0) || (audioSwitched && c.subtitles == Choice::Other))
+        GTEST_SKIP() << "known fault: audio switched near the end or with another subtitle track: no end";
     ASSERT_TRUE(spinUntil([&] { return events.playedToEnd > 0; }, 20s))
         << "never ended; last position " << events.ticks.back();
     EXPECT_EQ(events.failedToPlayToEnd, 0);

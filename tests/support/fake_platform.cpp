@@ -20,6 +20,15 @@ public:
         p_.calls.push_back("web.loadHtml");
         p_.loads.push_back("html:" + html);
     }
+    void addCookie(const HttpCookie& cookie, std::function<void(bool)> done) override {
+        p_.calls.push_back("web.addCookie " + cookie.name + " " + cookie.origin + cookie.path +
+                           (cookie.httpOnly ? " HttpOnly" : "") +
+                           (cookie.sameSiteStrict ? " SameSite=Strict" : ""));
+        p_.pendingCookieStores.push_back([&p = p_, cookie, done = std::move(done)](bool stored) {
+            if (stored) p.cookieJar.push_back(cookie);
+            done(stored);
+        });
+    }
     void loadRequest(const std::string& url, std::chrono::seconds timeout) override {
         p_.calls.push_back("web.loadRequest " + url + " " + std::to_string(timeout.count()) + "s");
         p_.loads.push_back("url:" + url);
@@ -352,6 +361,12 @@ void FakePlatform::advance(std::chrono::milliseconds by) {
 
 void FakePlatform::childWrites(std::size_t child, const std::string& bytes) {
     children.at(child)->events.output(bytes);
+    if (!holdCookieStores) completeCookieStores(true);
+}
+
+void FakePlatform::completeCookieStores(bool stored) {
+    auto pending = std::exchange(pendingCookieStores, {});
+    for (auto& done : pending) done(stored);
 }
 
 void FakePlatform::childExits(std::size_t child) {
@@ -410,6 +425,17 @@ std::optional<std::string> FakePlatform::resourcesDirectory() { return resources
 std::string FakePlatform::userDataDirectory() { return dataHome; }
 Environment FakePlatform::environment() { return env; }
 
+std::optional<std::string> FakePlatform::randomBytes(std::size_t count) {
+    calls.push_back("randomBytes " + std::to_string(count));
+    if (randomFails) return std::nullopt;
+    // Different on every draw, and not text.
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>((randomDraws.size() * 131 + i * 37 + 0xa5) & 0xff);
+    randomDraws.push_back(bytes);
+    return bytes;
+}
+
 std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildCommand& command, ChildEvents events) {
     calls.push_back("launch " + command.executable);
     if (launchFails) return nullptr;
@@ -420,10 +446,12 @@ std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildCommand& command, 
     return std::make_unique<FakeChild>(*this, record);
 }
 
-std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds buffer) {
+std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds buffer,
+                                                   const std::optional<HttpCookie>& cookie) {
     calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s");
     auto record = std::make_shared<PlayerRecord>();
     record->url = url;
+    record->cookie = cookie;
     players.push_back(record);
     return std::make_unique<FakePlayer>(*this, record);
 }

@@ -18,6 +18,7 @@ using namespace std::chrono_literals;
 // What a fake player records, kept after the player itself is gone.
 struct PlayerRecord {
     std::string url;
+    std::optional<HttpCookie> cookie;
     bool alive = true;
     ItemStatus status = ItemStatus::Unknown;
     TimeControlStatus timeControl = TimeControlStatus::Paused;
@@ -87,6 +88,10 @@ public:
     std::string dataHome = "/home/ana/.local/share";
     Environment env = {{"HOME", "/home/ana"}, {"PATH", "/usr/bin:/bin"}};
     bool launchFails = false;
+    bool randomFails = false;
+    // Cookie stores complete right after the child's output is handled, unless held;
+    // held ones wait for completeCookieStores().
+    bool holdCookieStores = false;
 
     // ---- what the tests read ----
     std::vector<std::string> calls;                 // every platform call, in order
@@ -107,6 +112,9 @@ public:
     std::string windowTitle;
     bool windowVisible = false;
     int quitCalls = 0;
+    std::vector<HttpCookie> cookieJar;              // cookies whose store has completed
+    std::vector<std::function<void(bool)>> pendingCookieStores;
+    std::vector<std::string> randomDraws;           // what randomBytes() handed out
 
     // ---- driving the platform's side ----
     std::function<void(MenuAction)> menuChosen;
@@ -121,6 +129,8 @@ public:
     // The child writes bytes, or exits.
     void childWrites(std::size_t child, const std::string& bytes);
     void childExits(std::size_t child);
+    // Completes every pending cookie store, stored or failed.
+    void completeCookieStores(bool stored = true);
     ChildRecord& lastChild() { return *children.back(); }
 
     // The message and retry button of the status page currently loaded ("" if none).
@@ -149,8 +159,10 @@ public:
     std::optional<std::string> resourcesDirectory() override;
     std::string userDataDirectory() override;
     Environment environment() override;
+    std::optional<std::string> randomBytes(std::size_t count) override;
     std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) override;
-    std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer) override;
+    std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                         const std::optional<HttpCookie>& cookie) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
     std::unique_ptr<Panel> createPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose) override;
     std::unique_ptr<View> createPlaceholder(const std::string& label, const std::string& buttonTitle,

@@ -65,6 +65,18 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
     EXPECT_EQ(platform.playerViews.back()->backTitle.size(), 10u);  // "← Volver" in UTF-8
 }
 
+TEST_F(PlayerTest, ThePlayerCarriesTheServiceCookieOnlyToTheServiceOrigin) {
+    start();
+    ASSERT_TRUE(platform.lastPlayer().cookie);
+    EXPECT_EQ(platform.lastPlayer().cookie->name, "brindlemar_token");
+    EXPECT_EQ(platform.lastPlayer().cookie->value, app->serviceSecret);
+    EXPECT_EQ(platform.lastPlayer().cookie->origin, "http://127.0.0.1:47874");
+    EXPECT_FALSE(app->serviceSecret.empty());
+
+    app->startNative(*parseUrl("http://example.com:47874/media/1"), 0, "Otra", "original", "off");
+    EXPECT_FALSE(platform.lastPlayer().cookie);
+}
+
 TEST_F(PlayerTest, OnlyPositionsAboveOneSecondSeek) {
     for (double position : {0.0, 0.5, 1.0, std::nan(""), -5.0}) {
         platform.calls.clear();

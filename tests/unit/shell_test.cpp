@@ -21,6 +21,7 @@ TEST_F(ShellTest, LaunchBuildsTheInterfaceInOrderThenShowsTheStatusPageThenStart
         "window.makeKeyAndOrderFront",
         "activate",
         "web.loadHtml",
+        "randomBytes 32",
         "launch /opt/brindlemar/share/brindlemar/node",
         "after 12000ms",
         "after 90000ms",

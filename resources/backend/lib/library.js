@@ -5,18 +5,20 @@
 const crypto = require('node:crypto');
 const fsp = require('node:fs/promises');
 const path = require('node:path');
-const { scanRoots, videoType } = require('./scan');
+const { scanRoots, videoType, displayName } = require('./scan');
 
 const SAMPLE_ID = 'ejemplo';
 
-// Ids are derived from the absolute path, so they stay the same between runs and the
-// saved positions keep pointing at the right file. A URL only ever carries an id.
+// Ids are derived from the absolute path (its bytes; the same as its UTF-8 text when
+// it is valid UTF-8), so they stay the same between runs and the saved positions keep
+// pointing at the right file. A URL only ever carries an id.
 function mediaId(file) {
   return crypto.createHash('sha256').update(file).digest('hex').slice(0, 24);
 }
 
-// "Mi.Pelicula_2019.mkv" -> "Mi Pelicula 2019"
-function titleFromFile(file) {
+// "Mi.Pelicula_2019.mkv" -> "Mi Pelicula 2019"; bytes that are not UTF-8 show as U+FFFD.
+function titleFromFile(filePath) {
+  const file = displayName(filePath);
   let name = path.basename(file, path.extname(file)).replace(/_/g, ' ');
   if (!/\s/.test(name)) name = name.replace(/\./g, ' ');
   name = name.replace(/\s+/g, ' ').trim();
@@ -230,7 +232,7 @@ class Library {
 
 // The folder a file sits in, named from the library folder down: "Vídeos › Series".
 function folderLabel(root, file) {
-  const rel = path.relative(path.dirname(root), path.dirname(file));
+  const rel = path.relative(path.dirname(root), path.dirname(displayName(file)));
   return rel.split(path.sep).filter(Boolean).join(' › ');
 }
 

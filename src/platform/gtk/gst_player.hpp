@@ -14,7 +14,9 @@ namespace brindlemar::gtk {
 // prerolled at once, paused; nothing plays until play(). Every callback comes on the
 // default main context. Destroying it stops and frees its pipeline in the background
 // (see gst_pipeline_release.hpp).
-std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
+// HTTP requests to the cookie's origin carry `cookie`.
+std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                        const std::optional<HttpCookie>& cookie = std::nullopt);
 
 // The widget that shows the video of a player made by createGstPlayer (black, with the
 // picture letterboxed); nullptr for any other Player.

@@ -1,5 +1,8 @@
 #include "platform/gtk/gtk_platform.hpp"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "platform/gtk/gst_player.hpp"
@@ -215,9 +218,26 @@ std::unique_ptr<ChildProcess> GtkPlatform::launch(const ChildCommand& command, C
     return launchChild(command, std::move(events));
 }
 
+std::optional<std::string> GtkPlatform::randomBytes(std::size_t count) {
+    // getrandom blocks only until the kernel's generator is first seeded, long before
+    // a desktop session exists; reads of up to 256 bytes are never cut short.
+    std::string bytes(count, '\0');
+    std::size_t filled = 0;
+    while (filled < count) {
+        const ssize_t got = getrandom(bytes.data() + filled, count - filled, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    return bytes;
+}
+
 std::unique_ptr<Player> GtkPlatform::createPlayer(const std::string& url,
-                                                  std::chrono::seconds forwardBuffer) {
-    return createGstPlayer(url, forwardBuffer);
+                                                  std::chrono::seconds forwardBuffer,
+                                                  const std::optional<HttpCookie>& cookie) {
+    return createGstPlayer(url, forwardBuffer, cookie);
 }
 
 void GtkPlatform::post(std::function<void()> work) {

@@ -66,6 +66,8 @@ public:
     }
 
     ~GtkWebView() override {
+        // Cookie stores still under way finish without telling anyone.
+        g_cancellable_cancel(cancellable_.get());
         g_clear_handle_id(&loadTimeout_, g_source_remove);
         g_clear_signal_handler(&messageSignal_, view_.get());
         g_clear_signal_handler(&loadSignal_, view_.get());
@@ -102,6 +104,27 @@ public:
         webkit_web_view_evaluate_javascript(view_.get(), script.c_str(),
                                             static_cast<gssize>(script.size()), nullptr, nullptr,
                                             nullptr, nullptr, nullptr);
+    }
+
+    void addCookie(const HttpCookie& cookie, std::function<void(bool)> done) override {
+        g_autoptr(GUri) origin = g_uri_parse(cookie.origin.c_str(), G_URI_FLAGS_NONE, nullptr);
+        auto* pending = new PendingCookie{std::move(done), cancellable_};
+        if (!origin || !g_uri_get_host(origin)) {
+            g_idle_add(onCookieRefused, pending);
+            return;
+        }
+        // A host-only session cookie: no leading dot, no expiry.
+        SoupCookie* soupCookie = soup_cookie_new(cookie.name.c_str(), cookie.value.c_str(),
+                                                 g_uri_get_host(origin), cookie.path.c_str(), -1);
+        soup_cookie_set_http_only(soupCookie, cookie.httpOnly);
+        soup_cookie_set_same_site_policy(soupCookie, cookie.sameSiteStrict
+                                                         ? SOUP_SAME_SITE_POLICY_STRICT
+                                                         : SOUP_SAME_SITE_POLICY_LAX);
+        WebKitCookieManager* manager = webkit_website_data_manager_get_cookie_manager(
+            webkit_web_view_get_website_data_manager(view_.get()));
+        webkit_cookie_manager_add_cookie(manager, soupCookie, cancellable_.get(), onCookieAdded,
+                                         pending);
+        soup_cookie_free(soupCookie);
     }
 
     void performEdit(MenuAction action) override {
@@ -178,6 +201,28 @@ private:
         if (self->events_.webProcessTerminated) self->events_.webProcessTerminated();
     }
 
+    struct PendingCookie {
+        std::function<void(bool)> done;
+        GRef<GCancellable> cancellable;
+    };
+
+    static void onCookieAdded(GObject* manager, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<PendingCookie> pending(static_cast<PendingCookie*>(data));
+        g_autoptr(GError) error = nullptr;
+        const bool stored = webkit_cookie_manager_add_cookie_finish(
+            WEBKIT_COOKIE_MANAGER(manager), result, &error);
+        // Cancelled: the view is gone, and so is whoever asked.
+        if (g_cancellable_is_cancelled(pending->cancellable.get())) return;
+        pending->done(stored);
+    }
+
+    // A cookie with no host to belong to is refused, on a later turn as promised.
+    static gboolean onCookieRefused(gpointer data) {
+        std::unique_ptr<PendingCookie> pending(static_cast<PendingCookie*>(data));
+        if (!g_cancellable_is_cancelled(pending->cancellable.get())) pending->done(false);
+        return G_SOURCE_REMOVE;
+    }
+
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<GtkWebView*>(data);
         if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED)
@@ -203,6 +248,7 @@ private:
     WebViewEvents events_;
     GRef<WebKitWebContext> context_;
     GRef<WebKitWebView> view_;
+    GRef<GCancellable> cancellable_ = adopt(g_cancellable_new());
     GRef<GtkOverlay> host_;
     std::string extensionDirectory_;
     std::vector<std::string> handlerNames_;

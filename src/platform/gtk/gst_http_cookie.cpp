@@ -1,0 +1,65 @@
+#include "platform/gtk/gst_http_cookie.hpp"
+
+#include <string>
+
+namespace brindlemar::gtk {
+
+namespace {
+
+struct Origin {
+    std::string scheme;
+    std::string host;
+    int port = -1;
+    bool operator==(const Origin&) const = default;
+};
+
+bool parseOrigin(const char* uri, Origin& origin) {
+    g_autoptr(GUri) parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+    if (!parsed || !g_uri_get_scheme(parsed) || !g_uri_get_host(parsed)) return false;
+    g_autofree gchar* scheme = g_ascii_strdown(g_uri_get_scheme(parsed), -1);
+    origin.scheme = scheme;
+    origin.host = g_uri_get_host(parsed);
+    origin.port = g_uri_get_port(parsed);
+    if (origin.port < 0 && origin.scheme == "http") origin.port = 80;
+    if (origin.port < 0 && origin.scheme == "https") origin.port = 443;
+    return true;
+}
+
+struct SourceCookie {
+    Origin origin;
+    std::string pair;  // name=value, as the Cookie header carries it
+};
+
+// Runs on whichever thread the pipeline creates its source on; reads only data that
+// never changes.
+void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+    const auto* cookie = static_cast<const SourceCookie*>(data);
+    GObjectClass* type = G_OBJECT_GET_CLASS(source);
+    if (!g_object_class_find_property(type, "cookies") ||
+        !g_object_class_find_property(type, "location"))
+        return;
+    g_autofree gchar* location = nullptr;
+    g_object_get(source, "location", &location, nullptr);
+    Origin origin;
+    if (!location || !parseOrigin(location, origin) || !(origin == cookie->origin)) return;
+    const gchar* cookies[] = {cookie->pair.c_str(), nullptr};
+    g_object_set(source, "cookies", cookies, nullptr);
+}
+
+void freeSourceCookie(gpointer data, GClosure*) { delete static_cast<SourceCookie*>(data); }
+
+}  // namespace
+
+void sendCookieWithHttpSources(GstElement* pipeline, const HttpCookie& cookie) {
+    auto* data = new SourceCookie;
+    if (!parseOrigin(cookie.origin.c_str(), data->origin)) {
+        delete data;
+        return;
+    }
+    data->pair = cookie.name + "=" + cookie.value;
+    // Freed with the pipeline; no handler id to keep, as nothing disconnects it earlier.
+    g_signal_connect_data(pipeline, "source-setup", G_CALLBACK(onSourceSetup), data,
+                          freeSourceCookie, GConnectFlags(0));
+}
+
+}  // namespace brindlemar::gtk
