@@ -4,6 +4,7 @@
 
 const fsp = require('node:fs/promises');
 const path = require('node:path');
+const { matchSubtitles, subtitleType } = require('./subtitles');
 
 const VIDEO_TYPES = {
   '.mp4': 'video/mp4',
@@ -34,7 +35,9 @@ function isSkipped(name) {
 }
 
 // Scans each root in turn. Callbacks:
-//   onFile({ path, root, size, mtimeMs })   a video file
+//   onFile({ path, root, size, mtimeMs, subtitles })
+//                                           a video file; subtitles: the subtitle files
+//                                           beside it, [{ path, language }]
 //   onDir(dir)                              a folder is about to be read
 //   onError(dir, code)                      a folder that exists could not be read
 //   onMissing(root)                         a root that does not exist
@@ -75,6 +78,9 @@ async function walk(dir, root, st, depth, seen, cb) {
   }
   entries.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
   const subdirs = [];
+  const subtitleNames = entries
+    .filter((e) => !isSkipped(e.name) && !e.isDirectory() && subtitleType(e.name))
+    .map((e) => e.name);
   for (const ent of entries) {
     if (isSkipped(ent.name)) continue;
     const full = path.join(dir, ent.name);
@@ -98,7 +104,9 @@ async function walk(dir, root, st, depth, seen, cb) {
       } catch {
         continue; // removed since readdir
       }
-      cb.onFile({ path: full, root, size: info.size, mtimeMs: info.mtimeMs });
+      const subtitles = matchSubtitles(ent.name, subtitleNames)
+        .map((sub) => ({ path: path.join(dir, sub.name), language: sub.language }));
+      cb.onFile({ path: full, root, size: info.size, mtimeMs: info.mtimeMs, subtitles });
     }
   }
   for (const [sub, info] of subdirs) {
