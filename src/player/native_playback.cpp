@@ -10,13 +10,14 @@ constexpr auto progressInterval = std::chrono::milliseconds(1000);
 }  // namespace
 
 void AppDelegate::startNative(const Url& url, double position, const std::string& title,
-                              const std::string& audio, const std::string& subtitles) {
+                              const std::string& audio, const std::string& subtitles,
+                              const std::string& subtitleUrl) {
     stopNative(false);
 
     View* content = window ? window->contentView() : nullptr;
     if (!content) return;
 
-    std::shared_ptr<Player> newPlayer = platform_.createPlayer(url.absoluteString, forwardBuffer);
+    std::shared_ptr<Player> newPlayer = platform_.createPlayer(url.absoluteString, forwardBuffer, subtitleUrl);
     if (!newPlayer) {
         // No player could be built at all: the page hears it as a failed video.
         nativeEvent("error", "");
@@ -65,9 +66,10 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
             if (auto self = weak.lock()) self->playerItemStatusChanged(item);
         });
     });
-    player->loadMediaSelectionOptions([weak, item, audio, subtitles, &platform] {
-        platform.post([weak, item, audio, subtitles] {
-            if (auto self = weak.lock()) self->mediaSelectionLoaded(item, audio, subtitles);
+    const bool external = !subtitleUrl.empty();
+    player->loadMediaSelectionOptions([weak, item, audio, subtitles, external, &platform] {
+        platform.post([weak, item, audio, subtitles, external] {
+            if (auto self = weak.lock()) self->mediaSelectionLoaded(item, audio, subtitles, external);
         });
     });
     player->play();

@@ -391,10 +391,13 @@ std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildCommand& command, 
     return std::make_unique<FakeChild>(*this, record);
 }
 
-std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds buffer) {
-    calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s");
+std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds buffer,
+                                                  const std::string& subtitleUrl) {
+    calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s" +
+                    (subtitleUrl.empty() ? "" : " subtitles " + subtitleUrl));
     auto record = std::make_shared<PlayerRecord>();
     record->url = url;
+    record->subtitleUrl = subtitleUrl;
     players.push_back(record);
     return std::make_unique<FakePlayer>(*this, record);
 }

@@ -18,6 +18,7 @@ using namespace std::chrono_literals;
 // What a fake player records, kept after the player itself is gone.
 struct PlayerRecord {
     std::string url;
+    std::string subtitleUrl;
     bool alive = true;
     ItemStatus status = ItemStatus::Unknown;
     TimeControlStatus timeControl = TimeControlStatus::Paused;
@@ -139,7 +140,8 @@ public:
     std::string userDataDirectory() override;
     Environment environment() override;
     std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) override;
-    std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer) override;
+    std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                         const std::string& subtitleUrl) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
     std::unique_ptr<Panel> createPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose) override;
     std::unique_ptr<View> createPlaceholder(const std::string& label, const std::string& buttonTitle,

@@ -107,6 +107,7 @@ private:
 // answers from what it last knew.
 struct PlaybackState {
     GRef<GstPlay> play;
+    std::string subtitleUrl;  // the separate subtitle file, if any
     ItemStatus status = ItemStatus::Unknown;
     bool live = false;
     // The first media information, with its stream lists, has arrived: tracks can be
@@ -144,7 +145,7 @@ public:
     std::optional<std::vector<MediaOption>> mediaSelectionOptions(
         MediaCharacteristic characteristic) const override {
         if (!state_->play) return std::nullopt;
-        return mediaOptionsOf(state_->play.get(), characteristic);
+        return mediaOptionsOf(state_->play.get(), characteristic, state_->subtitleUrl);
     }
 
     // playbin can only switch tracks once it has opened the media (reached PAUSED); a
@@ -209,7 +210,7 @@ void releaseInBackground(Leftovers leftovers) {
 
 class GstPlayer final : public Player {
 public:
-    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
+    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer, const std::string& subtitleUrl);
     ~GstPlayer() override;
 
     std::shared_ptr<PlayerItem> currentItem() const override { return item_; }
@@ -313,7 +314,9 @@ void traceFirstFrame(GstElement* sink) {
 
 }  // namespace
 
-GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
+GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                     const std::string& subtitleUrl) {
+    state_->subtitleUrl = subtitleUrl;
     g_autoptr(GError) initError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &initError)) {
         failBeforeOpening();
@@ -357,6 +360,8 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer)
     connectSignals();
 
     gst_play_set_uri(play, url.c_str());
+    // Set before the media is opened, so playbin opens both together once.
+    if (!subtitleUrl.empty()) gst_play_set_subtitle_uri(play, subtitleUrl.c_str());
     // Open and preroll the media paused: that makes its streams and duration known (or
     // fails it) before anything plays.
     gst_play_pause(play);
@@ -598,8 +603,9 @@ GstPlayer* asGstPlayer(Player& player) {
 
 }  // namespace
 
-std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer) {
-    return std::make_unique<GstPlayer>(url, forwardBuffer);
+std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                        const std::string& subtitleUrl) {
+    return std::make_unique<GstPlayer>(url, forwardBuffer, subtitleUrl);
 }
 
 GtkWidget* videoWidgetOf(Player& player) {

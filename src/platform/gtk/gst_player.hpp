@@ -14,8 +14,10 @@ namespace brindlemar::gtk {
 
 // A Player on GstPlay (playbin) rendering into gtksink. The media is opened and
 // prerolled at once, paused; nothing plays until play(). Every callback comes on the
-// default main context.
-std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer);
+// default main context. A non-empty `subtitleUrl` is opened with the media as one more
+// subtitle track.
+std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                        const std::string& subtitleUrl = "");
 
 // The widget that shows the video of a player made by createGstPlayer (black, with the
 // picture letterboxed); nullptr for any other Player.

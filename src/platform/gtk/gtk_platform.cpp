@@ -200,8 +200,9 @@ std::unique_ptr<ChildProcess> GtkPlatform::launch(const ChildCommand& command, C
 }
 
 std::unique_ptr<Player> GtkPlatform::createPlayer(const std::string& url,
-                                                  std::chrono::seconds forwardBuffer) {
-    return createGstPlayer(url, forwardBuffer);
+                                                  std::chrono::seconds forwardBuffer,
+                                                  const std::string& subtitleUrl) {
+    return createGstPlayer(url, forwardBuffer, subtitleUrl);
 }
 
 void GtkPlatform::post(std::function<void()> work) {
