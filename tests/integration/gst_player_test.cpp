@@ -133,6 +133,38 @@ TEST(GstPlayerMediaSelection, MediaWithoutSubtitlesHasNoLegibleGroup) {
     EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Audible));
 }
 
+TEST(GstPlayerMediaSelection, SubtitleFileIsOneMoreTrackMarkedExternal) {
+    const std::string srt = media().directory + "/beside.srt";
+    // Longer than the few bytes GStreamer needs to recognise a SubRip file.
+    const char* text =
+        "1\n00:00:00,000 --> 00:00:02,500\nHola desde el archivo de subtítulos\n\n"
+        "2\n00:00:02,500 --> 00:00:05,000\nY esta es la segunda línea del archivo\n";
+    ASSERT_TRUE(g_file_set_contents(srt.c_str(), text, -1, nullptr));
+    auto player = createGstPlayer(fileUri(media().clip), forwardBuffer, fileUri(srt));
+    VideoWindow window;
+    window.show(*player);
+    bool loaded = false;
+    player->loadMediaSelectionOptions([&] { loaded = true; });
+    ASSERT_TRUE(spinUntil([&] { return loaded; }));
+    auto item = player->currentItem();
+    auto subtitles = item->mediaSelectionOptions(MediaCharacteristic::Legible);
+    ASSERT_TRUE(subtitles);
+    ASSERT_EQ(subtitles->size(), 3u);
+    std::vector<std::size_t> external;
+    for (std::size_t i = 0; i < subtitles->size(); ++i)
+        if ((*subtitles)[i].external) external.push_back(i);
+    ASSERT_EQ(external.size(), 1u);
+    EXPECT_EQ((*subtitles)[external[0]].extendedLanguageTag, std::nullopt);
+    item->selectMediaOption(external[0], MediaCharacteristic::Legible);
+    EXPECT_TRUE(spinUntil([&] {
+        return currentTrackIndexOf(*player, MediaCharacteristic::Legible) == external[0];
+    }, 10s));
+    // The embedded tracks are still there to choose.
+    item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
+    EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
+    for (const auto& option : *item->mediaSelectionOptions(MediaCharacteristic::Audible)) EXPECT_FALSE(option.external);
+}
+
 struct FailureCase {
     const char* name;
     std::function<std::string(const NotFoundServer&)> url;
