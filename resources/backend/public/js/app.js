@@ -2,7 +2,7 @@
 
 import { api } from './api.js';
 import { seriesCard, videoCard } from './cards.js';
-import { groupSeries, search, seasonsOf, subtitleRequest } from './library-view.js';
+import { groupSeries, prepareSearch, search, seasonsOf, subtitleRequest } from './library-view.js';
 import { DurationProbe } from './durations.js';
 import { plural } from './format.js';
 import { Playback } from './playback.js';
@@ -11,7 +11,8 @@ import { Settings } from './settings.js';
 import { hasMiniPlayer, hasNativePlayer, inMiniPlayer, postPip } from './shell.js';
 
 const $ = (sel) => document.querySelector(sel);
-const PAGE_SIZE = 240;
+// Cards are made a page at a time; the next page comes as the end of the grid nears.
+const PAGE_SIZE = 96;
 const CONTINUE_MAX = 12;
 const ERROR_NOTE = 'No se pudo reproducir este vídeo. Puede que el archivo esté dañado o use un formato no compatible.';
 const STALL_HINT = 'La reproducción se ha detenido un momento mientras se carga el vídeo…';
@@ -95,6 +96,7 @@ async function refresh() {
     // The service reads durations from the files; the page only fills in what it
     // could not (no ffprobe, or a file it could not read).
     if (lib.probing.pending === 0) probe.want(lib.items);
+    setTimeout(() => { if (view.lib === lib) prepareSearch(lib.items); }, 200);
   } catch (err) {
     view.offline = true;
     renderStatus();
@@ -195,6 +197,18 @@ function sorted(items) {
   return out;
 }
 
+// The library in display order, made once per library and sort order rather than per
+// keystroke: a search keeps the order by filtering it.
+const ordered = { lib: null, sort: null, items: [], grouped: [] };
+function inOrder() {
+  if (ordered.lib !== view.lib || ordered.sort !== view.sort) {
+    Object.assign(ordered, {
+      lib: view.lib, sort: view.sort, items: sorted(view.lib.items), grouped: sorted(groupSeries(view.lib.items)),
+    });
+  }
+  return ordered;
+}
+
 // Re-rendering replaces the cards; keep keyboard focus where it was.
 function focusedCard() {
   const a = document.activeElement;
@@ -251,7 +265,7 @@ function render() {
     $('#all-title').textContent = `${all[0].series.title} (${plural(all.length, 'episodio', 'episodios')})`;
   } else {
     // Searching lists every matching video, episodes included; otherwise a series is one card.
-    all = q ? sorted(search(lib.items, q)) : sorted(groupSeries(lib.items));
+    all = q ? search(inOrder().items, q) : inOrder().grouped;
     const shown = all.slice(0, view.limit);
     $('#grid').replaceChildren(...shown.map((e) => card(e)));
     $('#all-title').textContent = q
@@ -259,9 +273,8 @@ function render() {
       : `Todos los vídeos (${all.length.toLocaleString('es-ES')})`;
   }
   const shown = inSeries ? all : all.slice(0, view.limit);
-  const more = $('#more');
-  more.hidden = all.length <= shown.length;
-  more.textContent = `Mostrar más (quedan ${(all.length - shown.length).toLocaleString('es-ES')})`;
+  view.listed = inSeries ? null : all;
+  updateMore(all.length, shown.length);
 
   $('#welcome').hidden = q !== '' || lib.scan.running || lib.items.some((i) => i.id !== 'ejemplo');
 
@@ -310,10 +323,28 @@ $('#sort').addEventListener('change', (e) => {
   view.sort = e.target.value;
   render();
 });
-$('#more').addEventListener('click', () => {
+function updateMore(total, shown) {
+  const more = $('#more');
+  more.hidden = total <= shown;
+  more.textContent = `Mostrar más (quedan ${(total - shown).toLocaleString('es-ES')})`;
+}
+
+// The next page of the grid, added to the cards already there.
+function showMore() {
+  const list = view.listed;
+  if (!list || view.limit >= list.length) return;
+  const from = view.limit;
   view.limit += PAGE_SIZE;
-  render();
-});
+  $('#grid').append(...list.slice(from, view.limit).map((e) => card(e)));
+  updateMore(list.length, Math.min(view.limit, list.length));
+}
+
+$('#more').addEventListener('click', showMore);
+if ('IntersectionObserver' in window) {
+  new IntersectionObserver((entries) => {
+    if (entries.some((e) => e.isIntersecting)) showMore();
+  }, { rootMargin: '600px 0px' }).observe($('#more'));
+}
 document.addEventListener('keydown', (e) => {
   const typing = e.target.closest && e.target.closest('input, select, textarea');
   if (e.key === '/' && !typing && $('#settings').hidden) {
