@@ -22,10 +22,14 @@ const POSTER_TIMEOUT_MS = 60000;
 const MAX_OUTPUT = 4 * 1024 * 1024;
 const LANGUAGE = /^[A-Za-z]{2,3}(?:[-_][A-Za-z0-9]{1,8})*$/;
 
+// One process per core, at most four: they run at the lowest priority, so they take
+// only the time nothing else wants.
 function concurrencyDefault() {
   const n = typeof os.availableParallelism === 'function' ? os.availableParallelism() : os.cpus().length;
-  return Math.max(1, Math.min(4, n - 1));
+  return Math.max(1, Math.min(4, n));
 }
+
+const SAVE_DELAY_MS = 1000;
 
 // The absolute path of `name` on PATH, or null.
 async function findTool(name, envPath = process.env.PATH || '') {
@@ -147,20 +151,26 @@ class MediaProbe {
     this.log = log;
     this.concurrency = opts.concurrency || concurrencyDefault();
     this.envPath = opts.envPath;
-    this.tools = null; // { ffprobe, ffmpeg } once looked up
+    this._tools = null; // a promise of { ffprobe, ffmpeg }
     this.queue = [];
     this.queued = new Set();
     this.active = 0;
     this.done = 0;
     this.onChange = () => {};
     this._idle = [];
+    this._saveTimer = null;
     if (this.cache.note) log(this.cache.note);
   }
 
-  async _lookUpTools() {
-    if (this.tools) return this.tools;
+  // Looked up once, by the first job; the others wait for the same answer.
+  _lookUpTools() {
+    if (!this._tools) this._tools = this._findTools();
+    return this._tools;
+  }
+
+  async _findTools() {
     const [ffprobe, ffmpeg] = await Promise.all([findTool('ffprobe', this.envPath), findTool('ffmpeg', this.envPath)]);
-    this.tools = { ffprobe, ffmpeg };
+    const tools = { ffprobe, ffmpeg };
     if (!ffprobe) {
       this.log('ffprobe no está instalado (paquete ffmpeg): la biblioteca funciona sin leer la duración ni las pistas de los archivos, y sin carteles.');
     } else if (!ffmpeg) {
@@ -175,7 +185,7 @@ class MediaProbe {
     } catch (err) {
       this.log(`no se pudo preparar la carpeta de carteles (${err.code})`);
     }
-    return this.tools;
+    return tools;
   }
 
   _valid(item) {
@@ -227,7 +237,23 @@ class MediaProbe {
     return new Promise((resolve) => this._idle.push(resolve));
   }
 
-  flush() { return this.cache.flush(); }
+  // Results are written at most once a second while many files are probed.
+  _saveSoon() {
+    if (this._saveTimer) return;
+    this._saveTimer = setTimeout(() => {
+      this._saveTimer = null;
+      this.cache.changed();
+    }, SAVE_DELAY_MS);
+  }
+
+  flush() {
+    if (this._saveTimer) {
+      clearTimeout(this._saveTimer);
+      this._saveTimer = null;
+      this.cache.changed();
+    }
+    return this.cache.flush();
+  }
 
   _pump() {
     while (this.active < this.concurrency && this.queue.length) {
@@ -256,7 +282,7 @@ class MediaProbe {
     let poster = false;
     if (facts && facts.hasVideo && ffmpeg) poster = await this._makePoster(ffmpeg, item, facts.duration);
     this.cache.data.entries[item.id] = { size: item.size, mtimeMs: item.mtimeMs, facts, poster };
-    this.cache.changed();
+    this._saveSoon();
     this.onChange(item.id);
   }
 
