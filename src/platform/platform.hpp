@@ -273,6 +273,42 @@ public:
     virtual void close() = 0;
 };
 
+// ---- desktop media controls ----------------------------------------------------------
+
+enum class NowPlayingStatus { Playing, Paused };
+
+// The native playback as the desktop's media controls (media keys, the now-playing
+// list of the desktop shell) show it.
+struct NowPlayingInfo {
+    std::string trackId;             // an object path, new for every playback
+    std::string title;
+    std::optional<double> duration;  // seconds, once known
+    NowPlayingStatus status = NowPlayingStatus::Playing;
+    bool operator==(const NowPlayingInfo&) const = default;
+};
+
+// What the desktop's media controls ask of the playback.
+struct NowPlayingCommands {
+    std::function<void()> play;
+    std::function<void()> pause;
+    std::function<void()> playPause;
+    std::function<void()> stop;
+    std::function<void()> raise;                // bring the main window to the front
+    std::function<void(double offset)> seekBy;  // seconds, negative goes back
+    std::function<void(const std::string& trackId, double position)> setPosition;
+    std::function<double()> position;           // seconds
+};
+
+// The playback published to the desktop for as long as this object lives.
+class NowPlaying {
+public:
+    virtual ~NowPlaying() = default;
+    // Announces every field that differs from what was published before.
+    virtual void update(const NowPlayingInfo& info) = 0;
+    // The position jumped (a seek from anywhere).
+    virtual void seeked(double position) = 0;
+};
+
 // ---- the platform ------------------------------------------------------------
 
 class Platform {
@@ -327,6 +363,11 @@ public:
     // Keeps the machine from sleeping (and the screen from blanking) until ended.
     virtual Token beginActivity(const ActivityOptions& options, const std::string& reason) = 0;
     virtual void endActivity(Token token) = 0;
+
+    // Publishes the native playback to the desktop's media controls until the
+    // returned object is dropped. Commands arrive on the main loop.
+    virtual std::unique_ptr<NowPlaying> publishNowPlaying(const NowPlayingInfo& info,
+                                                          NowPlayingCommands commands) = 0;
 
     // Hands a web address to the default browser; whether it opened is not known.
     virtual void openUrl(const std::string& url) = 0;

@@ -99,6 +99,7 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
     });
 
     nativeEvent("ready", "");
+    publishNowPlaying(title, position);
 }
 
 void AppDelegate::stopNative(bool notify) {
@@ -132,6 +133,7 @@ void AppDelegate::stopNative(bool notify) {
     playerView.reset();
     player.reset();
 
+    withdrawNowPlaying();
     if (window) window->setTitle("Brindlemar");
     if (notify) nativeEvent("closed", "");
 }

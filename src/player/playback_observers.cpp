@@ -21,6 +21,7 @@ void AppDelegate::timeControlStatusChanged(const std::weak_ptr<Player>& observed
     if (!player || player != observed.lock()) return;
     awakeNative = player->timeControlStatus() != TimeControlStatus::Paused;
     updateAwake();
+    refreshNowPlaying();
     if (!loadingIndicator) return;
     if (player->timeControlStatus() == TimeControlStatus::WaitingToPlay) {
         loadingIndicator->startAnimation();
@@ -36,6 +37,7 @@ void AppDelegate::playerTimeTick(double seconds) {
     double duration = item->duration().value_or(0.0);
     if (!std::isfinite(duration)) duration = 0.0;
     nativeEvent("time", "position:" + formatNumber(seconds) + ",duration:" + formatNumber(duration));
+    nowPlayingPositionChanged(seconds);
 }
 
 void AppDelegate::mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& observed,

@@ -45,6 +45,12 @@ public:
     bool awakeWeb = false;                     // a video element in the page plays
     std::unique_ptr<Observation> rateObserver;
 
+    // ---- the desktop's media controls, while native playback exists ----------
+    std::unique_ptr<NowPlaying> nowPlaying;
+    NowPlayingInfo nowPlayingInfo;            // what was last published
+    double nowPlayingPosition = 0;            // the last known position, seconds
+    std::uint64_t nowPlayingTracks = 0;       // playbacks published so far
+
     // ---- application shell --------------------------------------------------
     void applicationDidFinishLaunching();
     bool applicationShouldTerminateAfterLastWindowClosed() const;
@@ -89,6 +95,19 @@ public:
     void playerTimeTick(double seconds);
     void mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& item, const std::string& audio,
                               const std::string& subtitles, bool externalSubtitles = false);
+
+    // ---- desktop media controls ---------------------------------------------------
+    void publishNowPlaying(const std::string& title, double position);
+    void refreshNowPlaying();
+    void withdrawNowPlaying();
+    void nowPlayingPositionChanged(double seconds);
+    void mediaPlay();
+    void mediaPause();
+    void mediaPlayPause();
+    void mediaStop();
+    void mediaSeekBy(double offset);
+    void mediaSetPosition(const std::string& trackId, double position);
+    void mediaRaise();
 
     // ---- mini-player and picture-in-picture -------------------------------------
     void enterPip();

@@ -29,7 +29,10 @@ def make_pages(root):
     return pages
 
 
-class NativePlayer(unittest.TestCase):
+class PlaybackCase(unittest.TestCase):
+    """The real binary on the fixture pages with the clip, its library page loaded;
+    what the page heard of native playback."""
+
     def setUp(self):
         self.desktop = Desktop()
         self.addCleanup(self.desktop.close)
@@ -48,12 +51,14 @@ class NativePlayer(unittest.TestCase):
     def times(self):
         return [e for e in self.events() if e['type'] == 'time']
 
-    def calls(self, method):
-        return [c for c in self.desktop.mock_calls(*SCREENSAVER) if c[0] == method]
-
     def play(self, url='http://127.0.0.1:47874/clip.webm', position=0, title='Clip'):
         self.app.run_in_page(f"post('brindlemarPlayer', {{action: 'play', url: '{url}', "
                              f"position: {position}, title: '{title}'}})")
+
+
+class NativePlayer(PlaybackCase):
+    def calls(self, method):
+        return [c for c in self.desktop.mock_calls(*SCREENSAVER) if c[0] == method]
 
     def title(self):
         return self.desktop.window_title(self.wid)

@@ -455,6 +455,34 @@ void FakePlatform::endActivity(Token token) {
     heldActivities.erase(token.id);
 }
 
+namespace {
+
+class FakeNowPlaying final : public NowPlaying {
+public:
+    explicit FakeNowPlaying(std::shared_ptr<NowPlayingRecord> record) : record_(std::move(record)) {}
+    ~FakeNowPlaying() override { record_->published = false; }
+    void update(const NowPlayingInfo& info) override {
+        record_->info = info;
+        record_->updates.push_back(info);
+    }
+    void seeked(double position) override { record_->seeks.push_back(position); }
+
+private:
+    std::shared_ptr<NowPlayingRecord> record_;
+};
+
+}  // namespace
+
+std::unique_ptr<NowPlaying> FakePlatform::publishNowPlaying(const NowPlayingInfo& info,
+                                                            NowPlayingCommands commands) {
+    calls.push_back("publishNowPlaying " + info.title);
+    auto record = std::make_shared<NowPlayingRecord>();
+    record->info = info;
+    record->commands = std::move(commands);
+    nowPlaying.push_back(record);
+    return std::make_unique<FakeNowPlaying>(record);
+}
+
 void FakePlatform::openUrl(const std::string& url) {
     calls.push_back("openUrl " + url);
     openedUrls.push_back(url);

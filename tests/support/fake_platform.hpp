@@ -64,6 +64,15 @@ struct PlaceholderRecord {
     bool alive = true;
 };
 
+// What the desktop's media controls were shown of one playback, and how to command it.
+struct NowPlayingRecord {
+    NowPlayingInfo info;               // as published, then as last updated
+    std::vector<NowPlayingInfo> updates;
+    std::vector<double> seeks;         // positions announced as seeked
+    NowPlayingCommands commands;
+    bool published = true;             // false once withdrawn
+};
+
 struct ChildRecord {
     ChildCommand command;
     ChildEvents events;
@@ -91,6 +100,7 @@ public:
     std::vector<std::shared_ptr<PlaceholderRecord>> placeholders;
     View* windowContent = nullptr;
     std::vector<std::string> openedUrls;
+    std::vector<std::shared_ptr<NowPlayingRecord>> nowPlaying;
     bool spinnerSpinning = false;
     std::vector<Menu> menus;
     WebViewConfig webConfig;
@@ -151,6 +161,7 @@ public:
     Token beginActivity(const ActivityOptions& options, const std::string& reason) override;
     void endActivity(Token token) override;
     void openUrl(const std::string& url) override;
+    std::unique_ptr<NowPlaying> publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) override;
     void post(std::function<void()> work) override;
     void after(std::chrono::milliseconds delay, std::function<void()> work) override;
 

@@ -51,6 +51,7 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
         "player.addPeriodicTimeObserver 1000ms",
         "addKeyDownMonitor",
         "web.evaluateScript",
+        "publishNowPlaying Peli",
     };
     EXPECT_EQ(platform.calls, expected);
     EXPECT_EQ(events(), std::vector<std::string>{"ready"});

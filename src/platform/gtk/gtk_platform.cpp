@@ -4,7 +4,9 @@
 
 #include "platform/gtk/gst_player.hpp"
 #include "platform/gtk/gtk_child_process.hpp"
+#include "platform/gtk/gtk_desktop_identity.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
+#include "platform/gtk/gtk_mpris.hpp"
 #include "platform/gtk/gtk_panel.hpp"
 #include "platform/gtk/gtk_player_view.hpp"
 #include "platform/gtk/gtk_web_view.hpp"
@@ -51,6 +53,7 @@ void freeWork(gpointer data) {
 }  // namespace
 
 GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app), activities_(app) {
+    setProgramIdentity();
     std::string dir = executableDirectory();
     if (!dir.empty()) {
         g_autofree char* prefix = g_canonicalize_filename("..", dir.c_str());
@@ -69,6 +72,7 @@ void GtkPlatform::startup() {
     gdk_event_handler_set(handleEvent, this, nullptr);
     if (GtkSettings* settings = gtk_settings_get_default())
         g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+    useApplicationIcon(installPrefix_);
 }
 
 void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
@@ -119,6 +123,10 @@ void GtkPlatform::endActivity(Token token) {
 
 void GtkPlatform::openUrl(const std::string& url) {
     g_app_info_launch_default_for_uri(url.c_str(), nullptr, nullptr);
+}
+
+std::unique_ptr<NowPlaying> GtkPlatform::publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) {
+    return publishMpris(info, std::move(commands));
 }
 
 void GtkPlatform::setMainMenu(const std::vector<Menu>& menus,
