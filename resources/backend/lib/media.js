@@ -1,6 +1,7 @@
 'use strict';
 // Sends a library file, honouring single byte-range requests (players seek with them).
 
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const { pipeline } = require('node:stream');
 
@@ -109,7 +110,7 @@ function sendPoster(req, res, file) {
 }
 
 function hashOf(buf) {
-  return require('node:crypto').createHash('sha1').update(buf).digest('hex').slice(0, 16);
+  return crypto.createHash('sha1').update(buf).digest('hex').slice(0, 16);
 }
 
 module.exports = { sendMedia, sendPoster, parseRange };

@@ -58,7 +58,10 @@ function run(tool, args, timeoutMs) {
       resolve({ code: null, stdout: '' });
       return;
     }
-    try { os.setPriority(child.pid, 19); } catch { /* gone already, or not allowed */ }
+    // Without a pid (the tool could not be started) setPriority would lower our own.
+    if (child.pid) {
+      try { os.setPriority(child.pid, 19); } catch { /* gone already, or not allowed */ }
+    }
     const chunks = [];
     let size = 0;
     child.stdout.on('data', (c) => {
@@ -67,11 +70,12 @@ function run(tool, args, timeoutMs) {
       else chunks.push(c);
     });
     const timer = setTimeout(() => child.kill('SIGKILL'), timeoutMs);
-    child.on('error', () => {});
-    child.on('close', (code) => {
+    const done = (code) => {
       clearTimeout(timer);
       resolve({ code, stdout: Buffer.concat(chunks).toString('utf8') });
-    });
+    };
+    child.on('error', () => done(null));
+    child.on('close', done);
   });
 }
 
