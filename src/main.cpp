@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/gtk/gtk_platform.hpp"
+#include "platform/gtk/gtk_rendering.hpp"
 #include "shell/app_delegate.hpp"
 
 namespace {
@@ -40,12 +41,14 @@ void onStartup(GApplication*, gpointer data) {
 }  // namespace
 
 int main() {
+    // First, while this is the only thread: the environment may be changed here.
+    auto rendering = brindlemar::gtk::RenderingPolicy::start();
     // Native playback relies on playbin, where subtitle streams keep their languages.
     g_unsetenv("GST_PLAY_USE_PLAYBIN3");
     GtkApplication* app = gtk_application_new("com.brindlemar.app", G_APPLICATION_DEFAULT_FLAGS);
     int status = 0;
     {
-        brindlemar::gtk::GtkPlatform platform(app);
+        brindlemar::gtk::GtkPlatform platform(app, std::move(rendering));
         Application application{platform, std::make_shared<brindlemar::AppDelegate>(platform)};
         g_signal_connect(app, "startup", G_CALLBACK(onStartup), &application);
         g_signal_connect(app, "activate", G_CALLBACK(onActivate), &application);

@@ -7,6 +7,8 @@ namespace brindlemar {
 namespace {
 constexpr auto forwardBuffer = std::chrono::seconds(30);
 constexpr auto progressInterval = std::chrono::milliseconds(1000);
+// How long a player may wait to start after "ready" before the page hears "stalled".
+constexpr auto startDeadline = std::chrono::milliseconds(10000);
 }  // namespace
 
 void AppDelegate::startNative(const Url& url, double position, const std::string& title,
@@ -100,6 +102,11 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
 
     nativeEvent("ready", "");
     publishNowPlaying(title, position);
+
+    // A player that never starts would otherwise leave the page without a word.
+    platform_.after(startDeadline, [weak, observed] {
+        if (auto self = weak.lock()) self->nativeStartDue(observed);
+    });
 }
 
 void AppDelegate::stopNative(bool notify) {
@@ -109,6 +116,7 @@ void AppDelegate::stopNative(bool notify) {
     rateObserver.reset();
 
     awakeNative = false;
+    nativeStarted = false;
     updateAwake();
 
     if (timeObserver) {

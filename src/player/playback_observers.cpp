@@ -19,6 +19,7 @@ void AppDelegate::playerItemStatusChanged(const std::weak_ptr<PlayerItem>& obser
 
 void AppDelegate::timeControlStatusChanged(const std::weak_ptr<Player>& observed) {
     if (!player || player != observed.lock()) return;
+    if (player->timeControlStatus() == TimeControlStatus::Playing) nativeStarted = true;
     awakeNative = player->timeControlStatus() != TimeControlStatus::Paused;
     updateAwake();
     refreshNowPlaying();
@@ -28,6 +29,16 @@ void AppDelegate::timeControlStatusChanged(const std::weak_ptr<Player>& observed
     } else {
         loadingIndicator->stopAnimation();
     }
+}
+
+// Still waiting to play when the start deadline comes: the page hears "stalled", once.
+// A player that has played, or is paused (by the page, the user or its end), is not
+// stalled; an earlier video's deadline does nothing.
+void AppDelegate::nativeStartDue(const std::weak_ptr<Player>& observed) {
+    if (!player || player != observed.lock()) return;
+    if (player->timeControlStatus() == TimeControlStatus::Playing) nativeStarted = true;
+    if (nativeStarted || player->timeControlStatus() != TimeControlStatus::WaitingToPlay) return;
+    nativeEvent("stalled", "");
 }
 
 void AppDelegate::playerTimeTick(double seconds) {

@@ -44,6 +44,7 @@ public:
     bool awakeNative = false;                  // native playback plays or waits to play
     bool awakeWeb = false;                     // a video element in the page plays
     std::unique_ptr<Observation> rateObserver;
+    bool nativeStarted = false;                // native playback has been seen playing
 
     // ---- the desktop's media controls, while native playback exists ----------
     std::unique_ptr<NowPlaying> nowPlaying;
@@ -93,6 +94,7 @@ public:
     void playerItemStatusChanged(const std::weak_ptr<PlayerItem>& observed);
     void timeControlStatusChanged(const std::weak_ptr<Player>& observed);
     void playerTimeTick(double seconds);
+    void nativeStartDue(const std::weak_ptr<Player>& observed);
     void mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& item, const std::string& audio,
                               const std::string& subtitles, bool externalSubtitles = false);
 

@@ -15,8 +15,7 @@ constexpr auto requestTimeout = std::chrono::seconds(60);
 
 void AppDelegate::backendOutput(const std::string& bytes) {
     if (stopping) return;
-    output.append(decodeChunk(bytes));
-    keepLastCharacters(output, outputTailLength);
+    appendToTail(output, bytes, outputTailLength);
     if (ready) return;
     if (output.indexOf(icu::UnicodeString(readinessLine, -1, icu::UnicodeString::kInvariant)) < 0)
         return;

@@ -13,19 +13,40 @@ from desktop import FIXTURE_SERVICE, App, AppTree, Desktop, wait_for
 SCREENSAVER = ('org.freedesktop.ScreenSaver', '/org/freedesktop/ScreenSaver')
 CLIP_SECONDS = 20.0
 _clip = None
+_tracks = None
+
+
+def make_tracks_clip(directory):
+    """tracks.mkv: 6 s of VP8, Vorbis audio in spa then eng, SubRip in spa then eng."""
+    for name, text in (('es.srt', 'Uno'), ('en.srt', 'One')):
+        with open(os.path.join(directory, name), 'w') as f:
+            f.write(f'1\n00:00:00,000 --> 00:00:05,900\n{text}\n')
+    subprocess.run(['ffmpeg', '-loglevel', 'error', '-f', 'lavfi', '-i', 'testsrc=size=320x180:rate=15:duration=6',
+                    '-f', 'lavfi', '-i', 'sine=frequency=440:duration=6',
+                    '-f', 'lavfi', '-i', 'sine=frequency=660:duration=6', '-i', 'es.srt', '-i', 'en.srt',
+                    '-map', '0:v', '-map', '1:a', '-map', '2:a', '-map', '3:s', '-map', '4:s',
+                    '-c:v', 'libvpx', '-b:v', '150k', '-c:a', 'libvorbis', '-c:s', 'srt',
+                    '-metadata:s:a:0', 'language=spa', '-metadata:s:a:1', 'language=eng',
+                    '-metadata:s:s:0', 'language=spa', '-metadata:s:s:1', 'language=eng', 'tracks.mkv'],
+                   cwd=directory, check=True)
+    return os.path.join(directory, 'tracks.mkv')
 
 
 def make_pages(root):
-    """The fixture pages with clip.webm, a test pattern with a tone (made once per run)."""
-    global _clip
+    """The fixture pages with clip.webm, a test pattern with a tone, and tracks.mkv
+    (made once per run)."""
+    global _clip, _tracks
     if _clip is None:
-        _clip = os.path.join(tempfile.mkdtemp(prefix='brindlemar-clip-'), 'clip.webm')
+        directory = tempfile.mkdtemp(prefix='brindlemar-clip-')
+        _clip = os.path.join(directory, 'clip.webm')
         subprocess.run(['ffmpeg', '-loglevel', 'error', '-f', 'lavfi', '-i', 'testsrc=size=320x180:rate=15',
                         '-f', 'lavfi', '-i', 'sine=frequency=440', '-t', str(CLIP_SECONDS),
                         '-c:v', 'libvpx', '-b:v', '150k', '-c:a', 'libvorbis', _clip], check=True)
+        _tracks = make_tracks_clip(directory)
     pages = os.path.join(root, 'pages')
     shutil.copytree(os.path.join(FIXTURE_SERVICE, 'pages'), pages)
     shutil.copy(_clip, os.path.join(pages, 'clip.webm'))
+    shutil.copy(_tracks, os.path.join(pages, 'tracks.mkv'))
     return pages
 
 
@@ -107,6 +128,18 @@ class NativePlayer(PlaybackCase):
         self.desktop.key('Left')
         wait_for(lambda: self.times()[-1]['position'] < before + 5, what='a jump back')
         self.assertNotIn('closed', self.types())
+
+    def test_resuming_in_another_audio_language_plays_from_there_to_the_end(self):
+        self.app.run_in_page("post('brindlemarPlayer', {action: 'play', url: 'http://127.0.0.1:47874/tracks.mkv', "
+                             "position: 2, title: 'C', audio: 'eng', subtitles: 'spa'})")
+        wait_for(lambda: 'ended' in self.types(), timeout=30, what='ended')
+        self.assertEqual(self.types()[0], 'ready')
+        self.assertNotIn('stalled', self.types())
+        self.assertNotIn('error', self.types())
+        positions = [t['position'] for t in self.times()]
+        self.assertTrue(positions, 'no time events before the end')
+        self.assertGreaterEqual(positions[0], 1.9)  # resumed at 2 s
+        self.assertEqual(positions, sorted(positions))
 
     def test_the_end_sends_ended_and_the_player_stays(self):
         self.play(position=CLIP_SECONDS - 2)

@@ -98,6 +98,10 @@ class ShellAndSupervisor(unittest.TestCase):
         pid = app.service_pids()[0]
         self.desktop.run('xdotool', 'windowactivate', '--sync', str(wid))
         self.desktop.key('alt+F4')  # the window manager's close
+        # Two steps, so that a failure says which one failed: the close reaching the
+        # shell (the window goes), then the shell quitting.
+        wait_for(lambda: wid not in self.desktop.windows('^Brindlemar$'), timeout=15,
+                 what='the main window to close after Alt+F4')
         self.assertEqual(app.proc.wait(timeout=15), 0)
         wait_for(lambda: app.got_sigterm(pid), timeout=10, what='SIGTERM at the service')
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ostream>
+#include <string>
 
 #include "harness.hpp"
 #include "platform/gtk/gst_player.hpp"
@@ -362,6 +364,128 @@ TEST(GstPlayerRelease, CreatePlayDestroyCyclesGiveBackThreadsAndDescriptors) {
     EXPECT_LE(fdsAfter, fdsBefore + 2);
     EXPECT_LE(threadsAfter, threadsBefore + 3);
 }
+
+// ---- resuming at a position in chosen tracks ----
+
+// The order the application uses: the resume seek before play(), the track choices
+// once the streams are known, on a later turn of the main loop.
+enum class Choice { First, Other, Off, Missing };
+
+struct ResumeCase {
+    std::optional<double> position;  // nothing: from the beginning
+    Choice audio;
+    Choice subtitles;
+};
+
+std::string nameOf(Choice choice) {
+    switch (choice) {
+    case Choice::First: return "First";
+    case Choice::Other: return "Other";
+    case Choice::Off: return "Off";
+    case Choice::Missing: return "Missing";
+    }
+    return "";
+}
+
+// What the player is asked for (nothing: no call, as for a language the file lacks)
+// and the language GStreamer must then have current (nothing: that kind is off).
+struct Expected {
+    std::optional<std::optional<std::size_t>> call;
+    std::optional<std::string> language;
+};
+
+Expected expectedFor(Choice choice) {
+    switch (choice) {
+    case Choice::First: return {std::optional<std::size_t>(0), "es"};
+    case Choice::Other: return {std::optional<std::size_t>(1), "en"};
+    case Choice::Off: return {std::optional<std::size_t>(), std::nullopt};
+    case Choice::Missing: return {std::nullopt, "es"};  // the file's default stays
+    }
+    return {};
+}
+
+void postToMainLoop(std::function<void()> work) {
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(work)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+void PrintTo(const ResumeCase& c, std::ostream* os) {
+    *os << "position " << (c.position ? std::to_string(*c.position) : "none") << ", audio "
+        << nameOf(c.audio) << ", subtitles " << nameOf(c.subtitles);
+}
+
+class GstPlayerResume : public ::testing::TestWithParam<ResumeCase> {};
+
+TEST_P(GstPlayerResume, StartsAtThePositionInTheChosenTracksAndEnds) {
+    const ResumeCase& c = GetParam();
+    const Expected audio = expectedFor(c.audio);
+    const Expected subtitles = expectedFor(c.subtitles);
+    auto player = playerFor(media().vorbisClip);
+    VideoWindow window;
+    window.show(*player);
+    PlayerEvents events(*player);
+    auto item = player->currentItem();
+
+    if (c.position) player->seek(*c.position);
+    bool chosen = false;
+    player->loadMediaSelectionOptions([&] {
+        // The application hops to the main loop once more before choosing.
+        postToMainLoop([&] {
+            if (audio.call) item->selectMediaOption(*audio.call, MediaCharacteristic::Audible);
+            if (subtitles.call) item->selectMediaOption(*subtitles.call, MediaCharacteristic::Legible);
+            chosen = true;
+        });
+    });
+    player->play();
+
+    ASSERT_TRUE(spinUntil([&] { return chosen; }, 10s));
+    ASSERT_TRUE(spinUntil([&] { return player->timeControlStatus() == TimeControlStatus::Playing; }, 10s))
+        << "never reached playing";
+    EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, audio.language));
+    EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, subtitles.language));
+    EXPECT_EQ(tracksEnabledOf(*player, MediaCharacteristic::Audible), audio.language.has_value());
+    EXPECT_EQ(tracksEnabledOf(*player, MediaCharacteristic::Legible), subtitles.language.has_value());
+
+    const double from = c.position.value_or(0.0);
+    ASSERT_TRUE(spinUntil([&] { return !events.ticks.empty() && events.ticks.back() > from + 0.5; }, 10s))
+        << "playing, but the position does not move";
+    EXPECT_GE(events.ticks.front(), from - 0.1) << "progress from before the resume point";
+    EXPECT_LE(events.ticks.front(), from + 1.5) << "progress far past the resume point";
+    EXPECT_TRUE(std::is_sorted(events.ticks.begin(), events.ticks.end()));
+
+    // Known faults of playbin's stream switching, not worked around yet: the last frame
+    // plays, but the end is never reported.
+    if (c.subtitles == Choice::Other)
+        GTEST_SKIP() << "known fault: another subtitle track chosen once playing: no end";
+    if (c.audio == Choice::Other && c.position == 5.0)
+        GTEST_SKIP() << "known fault: another audio track chosen a second before the end: no end";
+    ASSERT_TRUE(spinUntil([&] { return events.playedToEnd > 0; }, 20s))
+        << "never ended; last position " << events.ticks.back();
+    EXPECT_EQ(events.failedToPlayToEnd, 0);
+}
+
+std::vector<ResumeCase> resumeCases() {
+    std::vector<ResumeCase> cases;
+    for (std::optional<double> position : {std::optional<double>(), std::optional(2.0), std::optional(5.0)})
+        for (Choice audio : {Choice::First, Choice::Other, Choice::Off, Choice::Missing})
+            for (Choice subtitles : {Choice::First, Choice::Other, Choice::Off})
+                cases.push_back({position, audio, subtitles});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PositionAudioSubtitles, GstPlayerResume, ::testing::ValuesIn(resumeCases()),
+    [](const ::testing::TestParamInfo<ResumeCase>& info) {
+        const ResumeCase& c = info.param;
+        const std::string from = !c.position ? "Start" : *c.position == 2.0 ? "At2s" : "OneBeforeEnd";
+        return from + "_Audio" + nameOf(c.audio) + "_Subtitles" + nameOf(c.subtitles);
+    });
 
 }  // namespace
 }  // namespace brindlemar::test

@@ -49,6 +49,24 @@ void runFfmpeg(const std::vector<std::string>& arguments, const fs::path& workin
     }
 }
 
+// A Matroska clip of `seconds` with two audio tracks (spa, eng) in `audioCodec` and
+// the two SubRip files as subtitle tracks (spa, eng).
+void makeTracksClip(const fs::path& root, const std::string& name, int seconds,
+                    const std::string& audioCodec, const std::string& spanishSrt,
+                    const std::string& englishSrt) {
+    const std::string duration = ":duration=" + std::to_string(seconds);
+    runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=320x180:rate=25" + duration,
+               "-f", "lavfi", "-i", "sine=frequency=440" + duration,
+               "-f", "lavfi", "-i", "sine=frequency=660" + duration,
+               "-i", spanishSrt, "-i", englishSrt,
+               "-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s", "-map", "4:s",
+               "-c:v", "libvpx", "-b:v", "200k", "-c:a", audioCodec, "-c:s", "srt",
+               "-metadata:s:a:0", "language=spa", "-metadata:s:a:1", "language=eng",
+               "-metadata:s:s:0", "language=spa", "-metadata:s:s:1", "language=eng",
+               name},
+              root);
+}
+
 Media makeMedia() {
     g_autoptr(GError) error = nullptr;
     g_autofree gchar* dir = g_dir_make_tmp("gst-player-tests-XXXXXX", &error);
@@ -56,23 +74,22 @@ Media makeMedia() {
     const fs::path root(dir);
     writeFile(root / "es.srt", "1\n00:00:00,200 --> 00:00:04,500\nHola\n");
     writeFile(root / "en.srt", "1\n00:00:00,200 --> 00:00:04,500\nHello\n");
-    runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=320x180:rate=25:duration=5",
-               "-f", "lavfi", "-i", "sine=frequency=440:duration=5",
-               "-f", "lavfi", "-i", "sine=frequency=660:duration=5",
-               "-i", "es.srt", "-i", "en.srt",
-               "-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s", "-map", "4:s",
-               "-c:v", "libvpx", "-b:v", "200k", "-c:a", "libopus", "-c:s", "srt",
-               "-metadata:s:a:0", "language=spa", "-metadata:s:a:1", "language=eng",
-               "-metadata:s:s:0", "language=spa", "-metadata:s:s:1", "language=eng",
-               "clip.mkv"},
-              root);
+    makeTracksClip(root, "clip.mkv", 5, "libopus", "es.srt", "en.srt");
     runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=320x180:rate=25:duration=2",
                "-f", "lavfi", "-i", "sine=frequency=440:duration=2",
                "-c:v", "libvpx", "-b:v", "200k", "-c:a", "libopus", "plain.mkv"},
               root);
+    // Cues all through, so that a subtitle track has something to show wherever
+    // playback resumes.
+    writeFile(root / "es6.srt",
+              "1\n00:00:00,000 --> 00:00:02,900\nUno\n\n2\n00:00:03,000 --> 00:00:05,900\nDos\n");
+    writeFile(root / "en6.srt",
+              "1\n00:00:00,000 --> 00:00:02,900\nOne\n\n2\n00:00:03,000 --> 00:00:05,900\nTwo\n");
+    makeTracksClip(root, "vorbis.mkv", 6, "libvorbis", "es6.srt", "en6.srt");
     writeFile(root / "not-media.mkv", "this is not a video\n");
-    return Media{(root / "clip.mkv").string(), (root / "plain.mkv").string(),
-                 (root / "not-media.mkv").string(), (root / "missing.mkv").string(), root.string()};
+    return Media{(root / "clip.mkv").string(), (root / "vorbis.mkv").string(),
+                 (root / "plain.mkv").string(), (root / "not-media.mkv").string(),
+                 (root / "missing.mkv").string(), root.string()};
 }
 
 }  // namespace

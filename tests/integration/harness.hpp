@@ -23,6 +23,7 @@ bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds dead
 // Media made on first use in a temporary directory, removed when the tests end.
 struct Media {
     std::string clip;       // 5 s 320x180 Matroska: audio "spa", "eng"; subtitles "spa", "eng"
+    std::string vorbisClip; // 6 s, the same tracks, in VP8, Vorbis and SubRip
     std::string plainClip;  // 2 s, one untagged audio track, no subtitles
     std::string notMedia;   // a text file with a video file's name
     std::string missing;    // a path that does not exist

@@ -52,6 +52,7 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
         "addKeyDownMonitor",
         "web.evaluateScript",
         "publishNowPlaying Peli",
+        "after 10000ms",  // the start deadline, once "ready" is out
     };
     EXPECT_EQ(platform.calls, expected);
     EXPECT_EQ(events(), std::vector<std::string>{"ready"});
@@ -160,6 +161,50 @@ TEST_F(PlayerTest, ProgressEndFailureAndStallEvents) {
     EXPECT_EQ(platform.scripts[3], playerEventScript("time", "position:13.0,duration:0.0"));
     EXPECT_EQ(events(), (std::vector<std::string>{"ready", "time", "time", "time", "stalled", "error", "ended"}));
     EXPECT_TRUE(app->player);  // the end tears nothing down
+}
+
+// A player still waiting to play 10 s after "ready" is reported as stalled, once; one
+// that played, was paused, or was replaced meanwhile is not.
+TEST_F(PlayerTest, StartDeadlineReportsAPlayerThatNeverStarts) {
+    auto setStatus = [this](TimeControlStatus status) { platform.setTimeControl(platform.lastPlayer(), status); };
+    struct Case {
+        const char* name;
+        std::function<void()> meanwhile;  // at 5 s
+        std::vector<std::string> events;  // after 30 s
+    };
+    const std::vector<Case> cases = {
+        {"still waiting", [] {}, {"ready", "stalled"}},
+        {"played, then waits again",
+         [&] {
+             setStatus(TimeControlStatus::Playing);
+             platform.runPosted();
+             setStatus(TimeControlStatus::WaitingToPlay);
+         },
+         {"ready"}},
+        {"paused by the page", [&] { setStatus(TimeControlStatus::Paused); }, {"ready"}},
+        {"closed", [&] { app->closeNative(); }, {"ready", "closed"}},
+        // Only the new player's own deadline, 10 s after its "ready", counts.
+        {"another video",
+         [&] {
+             start();
+             setStatus(TimeControlStatus::WaitingToPlay);
+         },
+         {"ready", "ready", "stalled"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform.scripts.clear();
+        const auto begin = platform.now;
+        start();
+        setStatus(TimeControlStatus::WaitingToPlay);
+        platform.advanceTo(begin + 5s);
+        c.meanwhile();
+        platform.advanceTo(begin + 9999ms);
+        const auto early = events();
+        EXPECT_EQ(std::count(early.begin(), early.end(), "stalled"), 0);
+        platform.advanceTo(begin + 30s);
+        EXPECT_EQ(events(), c.events);
+    }
 }
 
 TEST_F(PlayerTest, TeardownOrderAndNotify) {

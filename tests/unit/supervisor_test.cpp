@@ -1,3 +1,4 @@
+#include <random>
 #include <gtest/gtest.h>
 
 #include "shell/messages.hpp"
@@ -191,6 +192,66 @@ TEST(OutputTail, DecodingAndTrimmingByUserPerceivedCharacters) {
     icu::UnicodeString shortText(u"hola");
     keepLastCharacters(shortText, 4096);
     EXPECT_EQ(shortText, icu::UnicodeString(u"hola"));
+}
+
+// The tail kept chunk by chunk is exactly what decoding each whole chunk, appending
+// it and trimming by user-perceived characters gives.
+void expectSameTailAsWholeDecoding(const std::vector<std::string>& chunks, std::int32_t limit) {
+    icu::UnicodeString expected, actual;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        expected.append(decodeChunk(chunks[i]));
+        keepLastCharacters(expected, limit);
+        appendToTail(actual, chunks[i], limit);
+        ASSERT_EQ(actual, expected) << "after chunk " << i + 1 << " with limit " << limit;
+    }
+}
+
+std::string repeated(const std::string& piece, std::size_t bytes) {
+    std::string out;
+    while (out.size() < bytes) out += piece;
+    return out;
+}
+
+TEST(OutputTail, LargeChunksKeepTheSameTail) {
+    const std::string asciiLines = repeated(std::string(127, 'l') + "\n", 64 * 1024);
+    const std::string spanishLines = repeated("ñandú, acción \xF0\x9F\x87\xAA\xF0\x9F\x87\xB8 e\xCC\x81\r\n", 64 * 1024);
+    const std::string flags = "\xF0\x9F\x87\xAA";  // one regional indicator; pairs make a flag
+    const std::string longMark = "e" + repeated("\xCC\x81", 40000);  // one character, no line feed
+    struct Case {
+        const char* name;
+        std::vector<std::string> chunks;
+    };
+    const std::vector<Case> cases = {
+        {"ASCII lines", {asciiLines, asciiLines, "no line end", asciiLines}},
+        {"non-ASCII lines", {spanishLines, spanishLines.substr(1), spanishLines}},
+        {"ASCII after non-ASCII", {spanishLines, asciiLines, spanishLines.substr(0, 100)}},
+        {"odd flags after a line feed", {repeated(flags, 9004) + "\n" + repeated(flags, 5001 * 4)}},
+        {"a character longer than the window", {asciiLines + longMark + "\nab", longMark}},
+        {"ill-formed bytes", {std::string(70000, '\xff') + "\nab\xE2\x82", "\xAC" + asciiLines}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::int32_t limit : {4096, 7}) expectSameTailAsWholeDecoding(c.chunks, limit);
+    }
+}
+
+TEST(OutputTail, SmallChunksKeepTheSameTail) {
+    // Pieces whose characters depend on their neighbours: CR LF (also split between
+    // chunks), combining marks, a prepended mark (U+0600) that joins the next letter,
+    // regional indicators, and bytes that are ill-formed or split between chunks.
+    // Plain ASCII is drawn more often, so that the last characters are often ASCII.
+    const std::vector<std::string> pieces = {
+        "a", "b", "c", "\r", "\n", "\r\n", "\r", "\n", "\xCC\x81", "\xF0\x9F\x87\xAA",
+        "\xC3\xB1", "\xD8\x80", "\xE2\x82", "\xAC", "\xFF", "xyz\n"};
+    std::mt19937 random(12);
+    for (int run = 0; run < 400; ++run) {
+        std::vector<std::string> chunks(1 + random() % 8);
+        for (std::string& chunk : chunks)
+            for (std::size_t n = random() % 12; n > 0; --n) chunk += pieces[random() % pieces.size()];
+        const auto limit = static_cast<std::int32_t>(1 + random() % 9);
+        expectSameTailAsWholeDecoding(chunks, limit);
+        if (HasFatalFailure()) return;
+    }
 }
 
 TEST_F(ShellTest, AnExitAfterReadinessIsIgnored) {

@@ -113,14 +113,22 @@ struct PlaybackState {
     // The first media information, with its stream lists, has arrived: tracks can be
     // chosen from now on.
     bool streamsKnown = false;
-    // Choices made before then, applied when the streams are known. The outer optional
-    // says whether a choice was made; the inner one is the choice (nothing: off).
+    // A seek is under way, or playback is about to start after one. Switching to
+    // another audio stream then leaves playbin's audio without data: playback never
+    // starts, or never moves. Such a switch waits until playback runs (or the seek is
+    // done, when nothing is to play). Turning audio off, and subtitle choices, are
+    // passed on at once: held back until playing, they keep playbin from reporting the
+    // end.
+    bool seeking = false;
+    // Choices not yet passed on, applied once the pipeline can take them. The outer
+    // optional says whether a choice was made; the inner one is the choice (nothing:
+    // off).
     std::optional<std::optional<std::size_t>> pendingAudio;
     std::optional<std::optional<std::size_t>> pendingSubtitle;
 
     void applyPendingSelections() {
         if (!play || !streamsKnown) return;
-        if (pendingAudio)
+        if (pendingAudio && (!seeking || !*pendingAudio))
             selectMediaOptionOf(play.get(), MediaCharacteristic::Audible, *std::exchange(pendingAudio, {}));
         if (pendingSubtitle)
             selectMediaOptionOf(play.get(), MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {}));
@@ -148,8 +156,8 @@ public:
         return mediaOptionsOf(state_->play.get(), characteristic, state_->subtitleUrl);
     }
 
-    // playbin can only switch tracks once it has opened the media (reached PAUSED); a
-    // choice made before is kept and applied then.
+    // playbin can only switch tracks once it has opened the media (reached PAUSED), and
+    // audio not around a seek; a choice made before is kept and applied then.
     void selectMediaOption(std::optional<std::size_t> index,
                            MediaCharacteristic characteristic) override {
         auto& pending = characteristic == MediaCharacteristic::Audible ? state_->pendingAudio
@@ -257,6 +265,7 @@ private:
     static void onEndOfStream(GstPlaySignalAdapter*, gpointer self);
     static void onBuffering(GstPlaySignalAdapter*, gint percent, gpointer self);
     static void onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info, gpointer self);
+    static void onSeekDone(GstPlaySignalAdapter*, guint64 position, gpointer self);
     static gboolean onTimeObserverTimer(gpointer data);
 
     void setStatus(ItemStatus status);
@@ -273,7 +282,7 @@ private:
     GRef<GstElement> sink_;
     GRef<GtkWidget> widget_;
     GRef<GstPlaySignalAdapter> adapter_;
-    std::array<gulong, 5> handlerIds_{};
+    std::array<gulong, 6> handlerIds_{};
 
     // What was asked for (play or pause) and what GstPlay last reported; the reported
     // time-control status follows from both.
@@ -294,25 +303,6 @@ private:
 
     MainLoopQueue queue_;  // last: queued work goes before anything it could reach
 };
-
-namespace {
-
-// For benchmarks: with BRINDLEMAR_TRACE_FIRST_FRAME set, the wall-clock time (ms)
-// at which the first picture reaches the video sink is written to stderr.
-void traceFirstFrame(GstElement* sink) {
-    if (!g_getenv("BRINDLEMAR_TRACE_FIRST_FRAME")) return;
-    g_autoptr(GstPad) pad = gst_element_get_static_pad(sink, "sink");
-    if (!pad) return;
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER,
-                      [](GstPad*, GstPadProbeInfo*, gpointer) -> GstPadProbeReturn {
-                          g_printerr("brindlemar-trace first-frame %" G_GINT64_FORMAT "\n",
-                                     g_get_real_time() / 1000);
-                          return GST_PAD_PROBE_REMOVE;
-                      },
-                      nullptr, nullptr);
-}
-
-}  // namespace
 
 GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
                      const std::string& subtitleUrl) {
@@ -339,8 +329,6 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
         failBeforeOpening();
         return;
     }
-
-    traceFirstFrame(sink_.get());
 
     state_->play = adopt(gst_play_new(nullptr));
     GstPlay* play = state_->play.get();
@@ -401,6 +389,7 @@ void GstPlayer::connectSignals() {
         g_signal_connect(adapter, "end-of-stream", G_CALLBACK(onEndOfStream), this),
         g_signal_connect(adapter, "buffering", G_CALLBACK(onBuffering), this),
         g_signal_connect(adapter, "media-info-updated", G_CALLBACK(onMediaInfoUpdated), this),
+        g_signal_connect(adapter, "seek-done", G_CALLBACK(onSeekDone), this),
     };
 }
 
@@ -426,6 +415,7 @@ void GstPlayer::seek(double seconds) {
     // makes it once it is.
     constexpr double latest = 1e9;  // seconds; keeps the tick count in range
     const auto ticks = static_cast<std::uint64_t>(std::llround(std::clamp(seconds, 0.0, latest) * 600.0));
+    state_->seeking = true;
     gst_play_seek(state_->play.get(), gst_util_uint64_scale(ticks, GST_SECOND, 600));
 }
 
@@ -449,7 +439,11 @@ void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpoint
     auto* self = static_cast<GstPlayer*>(data);
     self->playState_ = state;
     if (state == GST_PLAY_STATE_PAUSED || state == GST_PLAY_STATE_PLAYING) self->markReady();
-    if (state == GST_PLAY_STATE_PLAYING) self->hasPlayed_ = true;
+    if (state == GST_PLAY_STATE_PLAYING) {
+        self->hasPlayed_ = true;
+        self->state_->seeking = false;
+        self->state_->applyPendingSelections();
+    }
     self->updateTimeControlStatus();
 }
 
@@ -485,6 +479,9 @@ void GstPlayer::post(ItemNotification notification) {
 void GstPlayer::onError(GstPlaySignalAdapter*, GError*, GstStructure*, gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
     self->wantsToPlay_ = false;
+    // No seek finishes after an error; a waiting choice is passed on as it is.
+    self->state_->seeking = false;
+    self->state_->applyPendingSelections();
     switch (self->state_->status) {
     case ItemStatus::Unknown:
         self->setStatus(ItemStatus::Failed);
@@ -534,6 +531,14 @@ void GstPlayer::onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info
     self->state_->streamsKnown = true;
     self->state_->applyPendingSelections();
     self->completeMediaSelectionLoads();
+}
+
+// The pipeline has prerolled at the new position. A choice held back meanwhile goes
+// now if nothing is to play; otherwise it waits until playback runs.
+void GstPlayer::onSeekDone(GstPlaySignalAdapter*, guint64, gpointer data) {
+    auto* self = static_cast<GstPlayer*>(data);
+    self->state_->seeking = self->wantsToPlay_ && self->playState_ != GST_PLAY_STATE_PLAYING;
+    self->state_->applyPendingSelections();
 }
 
 void GstPlayer::loadMediaSelectionOptions(std::function<void()> completion) {

@@ -52,7 +52,8 @@ void freeWork(gpointer data) {
 
 }  // namespace
 
-GtkPlatform::GtkPlatform(GtkApplication* app) : app_(app), activities_(app) {
+GtkPlatform::GtkPlatform(GtkApplication* app, RenderingPolicy rendering)
+    : app_(app), rendering_(std::move(rendering)), activities_(app) {
     setProgramIdentity();
     std::string dir = executableDirectory();
     if (!dir.empty()) {
@@ -165,7 +166,8 @@ void GtkPlatform::setMainMenu(const std::vector<Menu>& menus,
 
 std::unique_ptr<WebView> GtkPlatform::createWebView(const WebViewConfig& config,
                                                     WebViewEvents events) {
-    return gtk::createWebView(config, std::move(events), installPrefix_ + "/lib/brindlemar");
+    return gtk::createWebView(config, std::move(events), installPrefix_ + "/lib/brindlemar",
+                              rendering_.disableInSettings());
 }
 
 std::unique_ptr<Window> GtkPlatform::createWindow(int width, int height,

@@ -6,6 +6,7 @@
 
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gtk_activity.hpp"
+#include "platform/gtk/gtk_rendering.hpp"
 #include "platform/platform.hpp"
 
 namespace brindlemar::gtk {
@@ -14,7 +15,7 @@ namespace brindlemar::gtk {
 // GtkApplication.
 class GtkPlatform final : public Platform {
 public:
-    explicit GtkPlatform(GtkApplication* app);
+    GtkPlatform(GtkApplication* app, RenderingPolicy rendering);
     ~GtkPlatform() override;
     // Once GTK has started (the application's "startup").
     void startup();
@@ -53,6 +54,7 @@ private:
     GtkApplication* app_;
     GRef<GMenuModel> menuBar_;
     std::function<void(MenuAction)> menuChosen_;
+    RenderingPolicy rendering_;
     std::string installPrefix_;  // <directory of the executable>/..
     Activities activities_;
     std::map<std::uint64_t, std::function<bool(const KeyDown&)>> keyMonitors_;

@@ -31,7 +31,7 @@ BodyValue decodeBody(GVariant* value) {
 class GtkWebView final : public WebView, public GtkView {
 public:
     GtkWebView(const WebViewConfig& config, WebViewEvents events,
-               const std::string& extensionDirectory)
+               const std::string& extensionDirectory, bool acceleratedCompositingOff)
         : events_(std::move(events)) {
         context_ = adopt(webkit_web_context_new());
         extensionDirectory_ = extensionDirectory;
@@ -57,6 +57,9 @@ public:
                                                                  config.mediaRequiresUserAction);
         webkit_settings_set_enable_developer_extras(settings.get(), FALSE);
         webkit_settings_set_javascript_can_open_windows_automatically(settings.get(), FALSE);
+        if (acceleratedCompositingOff)
+            webkit_settings_set_hardware_acceleration_policy(
+                settings.get(), WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
         auto policies = adopt(webkit_website_policies_new_with_policies(
             "autoplay",
@@ -229,8 +232,10 @@ private:
 }  // namespace
 
 std::unique_ptr<WebView> createWebView(const WebViewConfig& config, WebViewEvents events,
-                                       const std::string& extensionDirectory) {
-    return std::make_unique<GtkWebView>(config, std::move(events), extensionDirectory);
+                                       const std::string& extensionDirectory,
+                                       bool acceleratedCompositingOff) {
+    return std::make_unique<GtkWebView>(config, std::move(events), extensionDirectory,
+                                        acceleratedCompositingOff);
 }
 
 }  // namespace brindlemar::gtk
