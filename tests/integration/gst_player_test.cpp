@@ -164,7 +164,9 @@ TEST(GstPlayerMediaSelection, SubtitleFileIsOneMoreTrackMarkedExternal) {
     // The embedded tracks are still there to choose.
     item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
-    for (const auto& option : *item->mediaSelectionOptions(MediaCharacteristic::Audible)) EXPECT_FALSE(option.external);
+    const auto audio = item->mediaSelectionOptions(MediaCharacteristic::Audible);
+    ASSERT_TRUE(audio);
+    for (const auto& option : *audio) EXPECT_FALSE(option.external);
 }
 
 struct FailureCase {
