@@ -11,7 +11,7 @@ run_pkgs=(nodejs gstreamer1.0-gtk3 gstreamer1.0-x gstreamer1.0-plugins-base gstr
 test_pkgs=(xvfb xauth xdotool x11-utils imagemagick at-spi2-core python3-pyatspi python3-gi
   python3-dbusmock dbus dbus-x11 ffmpeg openbox clang libclang-rt-14-dev iproute2 procps
   util-linux fonts-dejavu-core gstreamer1.0-tools chromium
-  desktop-file-utils appstream lintian playerctl weston)
+  desktop-file-utils appstream lintian playerctl weston curl)
 
 want=("${build_pkgs[@]}" "${run_pkgs[@]}")
 if [ "${1:-}" = "--test" ]; then want+=("${test_pkgs[@]}"); fi

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "platform/gtk/gst_pipeline_release.hpp"
 #include "platform/gtk/gtk_platform.hpp"
 #include "platform/gtk/gtk_rendering.hpp"
 #include "shell/app_delegate.hpp"
@@ -29,8 +30,23 @@ void onActivate(GApplication*, gpointer data) {
 }
 
 gboolean onQuitSignal(gpointer data) {
-    static_cast<Application*>(data)->delegate->terminate();
+    // Also reached while the last players are released at shutdown, with no delegate.
+    if (const auto& delegate = static_cast<Application*>(data)->delegate) delegate->terminate();
     return G_SOURCE_CONTINUE;
+}
+
+// However the main loop ends (the session manager's EndSession quits the
+// application directly), the service is told to stop. The delegate goes here,
+// while the application is still registered: its windows, its player and the
+// activities it holds are let go while what they belong to still exists.
+void onShutdown(GApplication*, gpointer data) {
+    auto* application = static_cast<Application*>(data);
+    if (!application->delegate) return;
+    if (!application->delegate->stopping) application->delegate->applicationWillTerminate();
+    application->delegate.reset();
+    // A player let go frees its pipeline on a helper thread that ends on the main
+    // loop: let it finish before the process exits.
+    brindlemar::gtk::waitForPlayerReleases();
 }
 
 void onStartup(GApplication*, gpointer data) {
@@ -46,14 +62,17 @@ int main() {
     // Native playback relies on playbin, where subtitle streams keep their languages.
     g_unsetenv("GST_PLAY_USE_PLAYBIN3");
     GtkApplication* app = gtk_application_new("com.brindlemar.app", G_APPLICATION_DEFAULT_FLAGS);
+    // Known to the session manager, so that logging out ends the application cleanly.
+    g_object_set(app, "register-session", TRUE, nullptr);
     int status = 0;
     {
         brindlemar::gtk::GtkPlatform platform(app, std::move(rendering));
         Application application{platform, std::make_shared<brindlemar::AppDelegate>(platform)};
         g_signal_connect(app, "startup", G_CALLBACK(onStartup), &application);
         g_signal_connect(app, "activate", G_CALLBACK(onActivate), &application);
+        g_signal_connect(app, "shutdown", G_CALLBACK(onShutdown), &application);
         status = g_application_run(G_APPLICATION(app), 0, nullptr);
-        application.delegate.reset();
+        application.delegate.reset();  // when the application never started
     }
     g_object_unref(app);
     return status;

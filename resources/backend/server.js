@@ -4,8 +4,9 @@
 //
 // Once it really listens it prints "Brindlemar disponible en http://<bind>:<port>", the
 // line the desktop shell waits for. A port already taken is told on stderr and ends the
-// process with status 1, without that line. SIGTERM closes the server, writes any
-// pending state and exits within a second; so does the death of the parent process.
+// process with status 1, without that line. SIGTERM (and SIGINT, SIGHUP, SIGQUIT) closes
+// the server, writes any pending state and exits within a second; so does the death of
+// the parent process, even one that died before we started.
 
 const fs = require('node:fs');
 const http = require('node:http');
@@ -18,12 +19,17 @@ const { makeStatic } = require('./lib/static');
 const { sendMedia, sendPoster } = require('./lib/media');
 const { MediaProbe } = require('./lib/probe');
 const { checkRequest, serviceOrigin } = require('./lib/http-guard');
+const { makeLock } = require('./lib/access-lock');
 const { videosDir, defaultDataDir } = require('./lib/xdg');
 
-// Our output goes to a pipe the shell may close before we exit; losing a log line is
-// fine, dying of EPIPE is not.
-process.stdout.on('error', () => {});
-process.stderr.on('error', () => {});
+// Our output goes to a pipe that only the program that started us reads. Losing a log
+// line is fine, dying of EPIPE is not; but a closed pipe means that program is gone,
+// and then we leave (see shutdown below).
+function onOutputError(err) {
+  if (err && err.code === 'EPIPE') shutdown();
+}
+process.stdout.on('error', onOutputError);
+process.stderr.on('error', onOutputError);
 
 function fail(message) {
   process.stderr.write(`Brindlemar: ${message}\n`);
@@ -34,6 +40,18 @@ const bind = process.env.BRINDLEMAR_BIND || '127.0.0.1';
 const portText = process.env.PORT || '47874';
 const requestedPort = /^\d+$/.test(portText) ? Number(portText) : NaN;
 if (!(requestedPort >= 0 && requestedPort <= 65535)) fail(`puerto no válido: ${portText}`);
+
+let lock;
+try {
+  lock = makeLock(process.env.BRINDLEMAR_TOKEN);
+} catch (err) {
+  fail(err.message);
+}
+// Nothing we start needs the secret.
+delete process.env.BRINDLEMAR_TOKEN;
+if (!lock.locked) {
+  process.stderr.write('Brindlemar: servicio sin cerrojo (no hay BRINDLEMAR_TOKEN): cualquier programa de este equipo puede usarlo.\n');
+}
 
 const dataDir = process.env.BRINDLEMAR_DATA_DIR || defaultDataDir();
 try {
@@ -53,6 +71,11 @@ const library = new Library({
   probe,
 });
 const api = makeApi({ library, state });
+// A save that fails, or works again, changes what the page shows.
+state.store.onErrorChange = (err) => {
+  if (err) process.stderr.write(`Brindlemar: no se pudo guardar el estado (${err.code || err.message})\n`);
+  library._touch();
+};
 const statics = makeStatic(path.join(__dirname, 'public'));
 let origin = serviceOrigin(bind, requestedPort);
 
@@ -62,6 +85,13 @@ function refuse(res, status, text, extra = {}) {
 }
 
 async function onRequest(req, res) {
+  // Without the secret nothing about the request is looked at, and the answer says
+  // nothing either.
+  if (!lock.allows(req)) {
+    res.writeHead(403, { 'Content-Length': 0, 'Cache-Control': 'no-store' });
+    res.end();
+    return;
+  }
   const refused = checkRequest(req, origin);
   if (refused) {
     refuse(res, refused.status, refused.text);
@@ -119,6 +149,7 @@ server.on('error', (err) => {
 });
 
 server.listen(requestedPort, bind, () => {
+  if (stopping) return;
   origin = serviceOrigin(bind, server.address().port);
   process.stdout.write(`Brindlemar disponible en ${origin.href}\n`);
   library.addSample().then(() => library.rescan());
@@ -134,14 +165,17 @@ function shutdown() {
   if (server.closeAllConnections) server.closeAllConnections();
   Promise.allSettled([state.flush(), probe.flush()]).finally(() => process.exit(0));
 }
-process.on('SIGTERM', shutdown);
-process.on('SIGINT', shutdown);
+for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP', 'SIGQUIT']) process.on(signal, shutdown);
 
 // If the program that started us ends without stopping us (it crashed or was killed), we
 // are handed to another parent. Leave then, rather than hold the port against its next
-// start.
+// start. Started by the shell (locked), a parent of 1 at start means that handing-over
+// happened before we got here; started by hand, init may well be the parent.
 const parentAtStart = process.ppid;
-if (parentAtStart > 1) {
+if (lock.locked && parentAtStart === 1) {
+  process.stderr.write('Brindlemar: el programa que inició el servicio ya no existe\n');
+  shutdown();
+} else {
   setInterval(() => {
     if (process.ppid !== parentAtStart) shutdown();
   }, 1000).unref();

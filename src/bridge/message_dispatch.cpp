@@ -29,10 +29,15 @@ void AppDelegate::didReceiveScriptMessage(const PageMessage& message) {
     if (!message.isMainFrame) return;
 
     if (message.name == "brindlemarRetry") {
-        // Only the status page (no host) may restart the service, and only before
-        // the library page has loaded. The body is not read.
-        if (ready) return;
-        if (message.originHost.empty()) restartBackend();
+        // Only the status page (no host) may ask. After the page died too often
+        // the button brings it back; otherwise it restarts the service, and only
+        // while the library page is not loaded. The body is not read.
+        if (!message.originHost.empty()) return;
+        if (webGaveUp) {
+            reloadAfterCrashes();
+        } else if (!ready) {
+            restartBackend();
+        }
         return;
     }
 

@@ -30,10 +30,4 @@ void AppDelegate::createWebViewForNavigationAction(const NavigationAction& actio
     if (isBrowserScheme(*url)) platform_.openUrl(url->absoluteString);
 }
 
-void AppDelegate::webProcessTerminated() {
-    // The page that reported a playing video is gone and will never say "idle".
-    awakeWeb = false;
-    updateAwake();
-}
-
 }  // namespace brindlemar

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,18 @@ struct Menu {
     std::string itemTitle;  // title of the menu bar entry (may be empty)
     std::string title;      // title of the menu itself (may be empty)
     std::vector<MenuItem> items;
+};
+
+// ---- cookies -----------------------------------------------------------------
+
+// A session cookie (gone when the process ends) for the host of `origin`.
+struct HttpCookie {
+    std::string name;
+    std::string value;
+    std::string origin;  // "http://127.0.0.1:47874": sent only to this host
+    std::string path = "/";
+    bool httpOnly = true;        // never readable by page script
+    bool sameSiteStrict = true;  // never sent with a request another site starts
 };
 
 // ---- web view --------------------------------------------------------------
@@ -81,6 +94,10 @@ public:
     virtual void loadRequest(const std::string& url, std::chrono::seconds timeout) = 0;
     virtual void evaluateScript(const std::string& script) = 0;
     virtual void performEdit(MenuAction action) = 0;
+    // Puts a cookie in the view's cookie jar. The store is asynchronous: requests made
+    // before `done` runs may go without it. `done` comes on a later turn of the main
+    // loop, with whether the cookie was stored; never after the view is destroyed.
+    virtual void addCookie(const HttpCookie& cookie, std::function<void(bool stored)> done) = 0;
 };
 
 // ---- windows ---------------------------------------------------------------
@@ -201,6 +218,16 @@ public:
     virtual void removeItemObserver(Token token) = 0;
     // Once, when the item's audio and subtitle streams are known (or can never be).
     virtual void loadMediaSelectionOptions(std::function<void()> completion) = 0;
+
+    // What the player's own controls show and change.
+    // The volume, linear from 0 to 1; nothing while it is not known.
+    virtual std::optional<double> volume() const = 0;
+    virtual void setVolume(double volume) = 0;  // clamped to 0...1
+    // The position of the current option of that kind among the current item's
+    // options; nothing when that kind is off or nothing is open.
+    virtual std::optional<std::size_t> selectedMediaOption(MediaCharacteristic characteristic) const = 0;
+    // Whether options of that kind are played at all (subtitles shown, audio heard).
+    virtual bool mediaSelectionEnabled(MediaCharacteristic characteristic) const = 0;
 };
 
 class PlayerView;
@@ -225,7 +252,9 @@ public:
 class PlayerView {
 public:
     virtual ~PlayerView() = default;
-    virtual void setPlayer(Player* player) = 0;  // nullptr lets go of the player
+    // Shows and controls `player`, held weakly: the view never keeps a player alive
+    // and never reaches one that is gone. An empty pointer lets go of the player.
+    virtual void setPlayer(std::weak_ptr<Player> player) = 0;
     virtual void setAllowsPictureInPicturePlayback(bool allowed) = 0;
     virtual void setPictureInPictureDelegate(PictureInPictureDelegate delegate) = 0;
     // A button at the top leading corner, 20 px from both edges.
@@ -332,16 +361,21 @@ public:
     // The per-user data directory (XDG data home).
     virtual std::string userDataDirectory() = 0;
     virtual Environment environment() = 0;
+    // `count` bytes from the operating system's cryptographic generator; nothing when
+    // it cannot give them.
+    virtual std::optional<std::string> randomBytes(std::size_t count) = 0;
 
     // Launches a child; nothing when the launch fails.
     virtual std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) = 0;
 
     // A player for `url`, buffering up to `forwardBuffer` ahead; paused until play().
     // A non-empty `subtitleUrl` names a subtitle file offered as one more legible
-    // option (marked external).
+    // option (marked external). Its HTTP requests to the cookie's origin (media and
+    // subtitles) carry `cookie`.
     virtual std::unique_ptr<Player> createPlayer(const std::string& url,
                                                  std::chrono::seconds forwardBuffer,
-                                                 const std::string& subtitleUrl) = 0;
+                                                 const std::string& subtitleUrl,
+                                                 const std::optional<HttpCookie>& cookie) = 0;
 
     // Lays a new player view over `content`, sized to it and resizing with it.
     virtual std::unique_ptr<PlayerView> createPlayerView(View& content) = 0;

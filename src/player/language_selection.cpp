@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <unicode/locid.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include "shell/app_delegate.hpp"
@@ -62,6 +63,24 @@ std::string canonicalLanguageTag(const std::string& tag) {
     std::string joined = parts.front();
     for (std::size_t i = 1; i < parts.size(); ++i) joined += "-" + parts[i];
     return joined;
+}
+
+std::string languageDisplayName(const std::string& tag) {
+    const std::string language = primarySubtag(canonicalLanguageTag(tag));
+    if (language.empty()) return tag;
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale locale = icu::Locale::forLanguageTag(language, status);
+    if (U_FAILURE(status) || locale.isBogus()) return tag;
+    icu::UnicodeString name;
+    locale.getDisplayLanguage(icu::Locale("es"), name);
+    std::string named;
+    name.toUTF8String(named);
+    // ICU answers with the code itself when it knows no name for it.
+    if (name.isEmpty() || named == language) return tag;
+    const UChar32 first = name.char32At(0);
+    name.replace(0, U16_LENGTH(first), icu::UnicodeString(u_toupper(first)));
+    named.clear();
+    return name.toUTF8String(named);
 }
 
 void AppDelegate::selectLanguage(const std::string& choice, MediaCharacteristic characteristic,

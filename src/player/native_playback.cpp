@@ -1,6 +1,7 @@
 // Native playback laid over the page: starting it, and ending it in a fixed order.
 
 #include "shell/app_delegate.hpp"
+#include "supervisor/service_secret.hpp"
 
 namespace brindlemar {
 
@@ -19,7 +20,12 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
     View* content = window ? window->contentView() : nullptr;
     if (!content) return;
 
-    std::shared_ptr<Player> newPlayer = platform_.createPlayer(url.absoluteString, forwardBuffer, subtitleUrl);
+    // The service answers only requests that carry the launch secret; the subtitle file
+    // comes from the same origin as the video.
+    std::optional<HttpCookie> cookie;
+    if (isServiceOrigin(url) && !serviceSecret.empty()) cookie = serviceCookie(serviceSecret);
+    std::shared_ptr<Player> newPlayer =
+        platform_.createPlayer(url.absoluteString, forwardBuffer, subtitleUrl, cookie);
     if (!newPlayer) {
         // No player could be built at all: the page hears it as a failed video.
         nativeEvent("error", "");
@@ -28,7 +34,7 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
 
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     std::unique_ptr<PlayerView> view = platform_.createPlayerView(*content);
-    view->setPlayer(newPlayer.get());
+    view->setPlayer(newPlayer);
     view->setAllowsPictureInPicturePlayback(true);
     view->setPictureInPictureDelegate(PictureInPictureDelegate{
         [weak](PlayerView& v) {
@@ -134,7 +140,7 @@ void AppDelegate::stopNative(bool notify) {
 
     if (playerView) playerView->setAllowsPictureInPicturePlayback(false);
     if (player) player->pause();
-    if (playerView) playerView->setPlayer(nullptr);
+    if (playerView) playerView->setPlayer({});
     if (loadingIndicator) loadingIndicator->stopAnimation();
     loadingIndicator.reset();
     if (playerView) playerView->removeFromSuperview();

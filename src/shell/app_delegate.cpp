@@ -59,6 +59,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     startBackend();
 }
 
+AppDelegate::~AppDelegate() {
+    if (player || playerView) stopNative(false);
+    if (awake) {
+        platform_.endActivity(*awake);
+        awake.reset();
+    }
+}
+
 bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const {
     if (playerView) return false;
     return !pipWindow;

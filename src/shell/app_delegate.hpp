@@ -17,6 +17,9 @@ namespace brindlemar {
 class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 public:
     explicit AppDelegate(Platform& platform) : platform_(platform) {}
+    // Ends native playback silently and hands back the wake lock: no token outlives
+    // the delegate that holds it.
+    ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
@@ -45,12 +48,20 @@ public:
     bool awakeWeb = false;                     // a video element in the page plays
     std::unique_ptr<Observation> rateObserver;
     bool nativeStarted = false;                // native playback has been seen playing
+    std::string serviceSecret;                 // the running launch's secret (hex), or empty
 
     // ---- the desktop's media controls, while native playback exists ----------
     std::unique_ptr<NowPlaying> nowPlaying;
     NowPlayingInfo nowPlayingInfo;            // what was last published
     double nowPlayingPosition = 0;            // the last known position, seconds
     std::uint64_t nowPlayingTracks = 0;       // playbacks published so far
+
+    // ---- recovery from lost processes ----------------------------------------
+    std::string shownMessage;                  // the status page last shown, to load it again
+    bool shownRetry = false;
+    int webCrashes = 0;                        // web content process deaths within the last minute
+    std::int64_t webCrashWindow = 0;           // bumped when the count starts afresh
+    bool webGaveUp = false;                    // the page died too often; waiting for the user
 
     // ---- application shell --------------------------------------------------
     void applicationDidFinishLaunching();
@@ -69,15 +80,25 @@ public:
     void startBackend();
     void restartBackend();
     void backendOutput(const std::string& bytes);
-    void backendExited();
+    // Loads the service origin into the main web view.
+    void loadLibraryPage();
+    // The child of launch `generation` has exited.
+    void backendExited(std::int64_t generation);
     void authorizationCheck(std::int64_t generation);
     void slowStartCheck(std::int64_t generation);
+    // The service cookie of launch `generation` is in the web view's jar (or failed to be).
+    void serviceCookieStored(std::int64_t generation, bool stored);
 
     // ---- web bridge -----------------------------------------------------------
     void didReceiveScriptMessage(const PageMessage& message);
     bool decidePolicyForNavigationAction(const NavigationAction& action);
     void createWebViewForNavigationAction(const NavigationAction& action);
     void webProcessTerminated();
+    // The user asked for the page again after it died too often.
+    void reloadAfterCrashes();
+    // Loads again what the view showed: the library page once ready, otherwise
+    // the last status page.
+    void reloadShown();
     void nativeEvent(const std::string& type, const std::string& extraFields);
     void setPipState(bool state);
 

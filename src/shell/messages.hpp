@@ -14,5 +14,9 @@ inline constexpr const char* slowStart =
     "La biblioteca está tardando más de lo normal. "
     "Comprueba que aceptaste el permiso de carpeta que pidió macOS.";
 inline constexpr const char* serviceClosed = "El servicio local se cerró.";
+inline constexpr const char* pageCrashed =
+    "La biblioteca se cerró varias veces seguidas. Vuelve a intentarlo dentro de un momento.";
+inline constexpr const char* cookieFailed =
+    "No se pudo abrir una conexión segura con el servicio local.";
 
 }  // namespace brindlemar::messages

@@ -16,6 +16,9 @@ std::string statusPage(const std::string& message, bool retry) {
 
 void AppDelegate::show(const std::string& message, bool retry) {
     std::string page = statusPage(message, retry);
+    shownMessage = message;
+    shownRetry = retry;
+    webGaveUp = false;
     // The document that may have reported playing videos is about to be replaced.
     awakeWeb = false;
     updateAwake();

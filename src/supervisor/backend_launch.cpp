@@ -5,6 +5,7 @@
 #include "shell/app_delegate.hpp"
 #include "shell/messages.hpp"
 #include "supervisor/child_environment.hpp"
+#include "supervisor/service_secret.hpp"
 
 namespace brindlemar {
 
@@ -21,23 +22,34 @@ void AppDelegate::startBackend() {
         return;
     }
 
+    // A fresh secret for every launch, handed over in the environment only: a command
+    // line is visible to every user of the machine.
+    std::optional<std::string> secret = platform_.randomBytes(serviceSecretBytes);
+    serviceSecret = secret ? hexEncode(*secret) : std::string();
+
     ChildCommand command;
     command.executable = *resources + "/node";
     command.arguments = {*resources + "/backend/server.js"};
     command.workingDirectory = *resources + "/backend";
     command.environment = childEnvironment(platform_.environment(),
-                                        platform_.userDataDirectory() + "/" + dataDirectoryName);
+                                        platform_.userDataDirectory() + "/" + dataDirectoryName,
+                                        serviceSecret);
 
     std::weak_ptr<AppDelegate> weak = weak_from_this();
+    // The exit report names the launch it belongs to: a child that a restart
+    // replaced must not speak over its successor.
+    const std::int64_t launchGeneration = attempts;
     ChildEvents events;
     events.output = [weak](const std::string& bytes) {
         if (auto self = weak.lock()) self->backendOutput(bytes);
     };
-    events.exited = [weak] {
-        if (auto self = weak.lock()) self->backendExited();
+    events.exited = [weak, launchGeneration] {
+        if (auto self = weak.lock()) self->backendExited(launchGeneration);
     };
 
-    if (auto child = platform_.launch(command, std::move(events))) {
+    // Without a secret the service would be open to every program on the machine: that
+    // counts as a failed launch.
+    if (auto child = secret ? platform_.launch(command, std::move(events)) : nullptr) {
         backend = std::move(child);
     } else {
         show(messages::launchFailed, true);

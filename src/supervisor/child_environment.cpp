@@ -4,7 +4,8 @@
 
 namespace brindlemar {
 
-Environment childEnvironment(Environment env, const std::string& dataDirectory) {
+Environment childEnvironment(Environment env, const std::string& dataDirectory,
+                             const std::string& secret) {
     std::erase_if(env, [](const auto& variable) {
         const std::string& name = variable.first;
         return name.starts_with("BRINDLEMAR_") || name.starts_with("NODE_");
@@ -21,6 +22,7 @@ Environment childEnvironment(Environment env, const std::string& dataDirectory) 
     set("BRINDLEMAR_DATA_DIR", dataDirectory);
     set("BRINDLEMAR_BIND", "127.0.0.1");
     set("PORT", "47874");
+    set("BRINDLEMAR_TOKEN", secret);
     return env;
 }
 

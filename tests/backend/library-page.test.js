@@ -58,11 +58,20 @@ test.after(async () => {
   if (svc) await svc.stop();
 });
 
+// A page with the cookie the shell puts in its web view's jar before it loads the page.
+async function openPage() {
+  const page = await browser.newPage({ width: 1280, height: 800, preload: RECORDER });
+  await page.send('Network.setCookie', {
+    name: 'brindlemar_token', value: svc.token, url: `${svc.origin}/`, httpOnly: true, sameSite: 'Strict',
+  });
+  await page.goto(`${svc.origin}/`);
+  return page;
+}
+
 const idOf = (title) => lib.items.find((i) => i.title === title).id;
 
 test('cards show posters, lazily; a series is one card that opens its episodes by season', { skip }, async () => {
-  const page = await browser.newPage({ width: 1280, height: 800, preload: RECORDER });
-  await page.goto(`${svc.origin}/`);
+  const page = await openPage();
   await page.waitFor("document.querySelectorAll('#grid .card').length === 3");
   const cards = await page.eval(`[...document.querySelectorAll('#grid .card')].map((c) => [
     c.querySelector('.card-title').textContent,
@@ -86,8 +95,7 @@ test('cards show posters, lazily; a series is one card that opens its episodes b
 });
 
 test('a subtitle file is offered with the embedded tracks and sent as subtitleUrl', { skip }, async () => {
-  const page = await browser.newPage({ width: 1280, height: 800, preload: RECORDER });
-  await page.goto(`${svc.origin}/`);
+  const page = await openPage();
   await page.waitFor("document.querySelectorAll('#grid .card').length === 3");
   const viaje = idOf('Viaje');
   const select = `document.querySelector('#grid .card[data-id="${viaje}"] .card-subs')`;

@@ -86,7 +86,7 @@ test('SIGTERM ends the service within a second, with a download open, and keeps 
   const download = new Promise((resolve) => {
     const req = http.get({
       host: '127.0.0.1', port: svc.port, path: `/media/${id}`,
-      headers: { Host: `127.0.0.1:${svc.port}`, Connection: 'keep-alive' },
+      headers: { Host: `127.0.0.1:${svc.port}`, Connection: 'keep-alive', Cookie: `brindlemar_token=${svc.token}` },
     }, (res) => {
       res.pause();
       resolve(res);

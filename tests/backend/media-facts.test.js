@@ -197,7 +197,11 @@ test('durations, tracks and posters come from the files; strange files are liste
     assert.ok(runs(log, 'ffprobe') > before[0]);
     assert.ok(fs.readdirSync(dataDir).some((n) => n.startsWith('media-cache.json.corrupt-')));
     assert.match(svc.output(), /media-cache\.json: no se pudo interpretar/);
-    JSON.parse(fs.readFileSync(path.join(dataDir, 'media-cache.json'), 'utf8'));
+    // The rebuilt cache is written shortly after the probing that refills it.
+    const cacheFile = path.join(dataDir, 'media-cache.json');
+    const until = Date.now() + 10000;
+    while (!fs.existsSync(cacheFile) && Date.now() < until) await new Promise((r) => setTimeout(r, 50));
+    JSON.parse(fs.readFileSync(cacheFile, 'utf8'));
   } finally {
     await svc.stop();
   }

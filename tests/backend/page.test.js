@@ -43,6 +43,10 @@ async function savedUntil(id, check, what, timeoutMs = 4000) {
 
 async function openPage(preload = RECORDER) {
   const page = await browser.newPage({ width: 1280, height: 800, preload });
+  // The cookie the shell puts in its web view's jar before it loads the page.
+  await page.send('Network.setCookie', {
+    name: 'brindlemar_token', value: svc.token, url: `${svc.origin}/`, httpOnly: true, sameSite: 'Strict',
+  });
   await page.goto(`${svc.origin}/`);
   await page.waitFor("document.querySelectorAll('#grid .card').length === 3");
   return page;

@@ -89,6 +89,10 @@ async function pageOnBigLibrary() {
   try {
     const lib = await until(svc.port, (l) => !l.scan.running && l.scan.finishedAt, 600e3);
     const page = await browser.newPage({ width: 1280, height: 800 });
+    // The cookie the shell puts in its web view's jar before it loads the page.
+    await page.send('Network.setCookie', {
+      name: 'brindlemar_token', value: svc.token, url: `${svc.origin}/`, httpOnly: true, sameSite: 'Strict',
+    });
     const t0 = Date.now();
     await page.goto(`${svc.origin}/`);
     await page.waitFor("document.querySelectorAll('#grid .card').length > 0", 60000);

@@ -5,6 +5,7 @@ all of them, the application's children included."""
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -38,6 +39,45 @@ def process_alive(pid):
     except OSError:
         return False
     return False
+
+
+# What the shell must never print: a GLib, GTK, ATK or GStreamer critical or warning
+# ("Gtk-CRITICAL **", "** (brindlemar:12): WARNING **"), or a sanitizer's report.
+# WebKit's own processes write to the same log; what they say about the machine
+# (a missing GL video sink, no sound card) is not the shell's.
+COMPLAINT = re.compile(r'(?:\b[\w-]+-)?(?:CRITICAL|WARNING) \*\*|ERROR: (?:Address|Leak|Thread)Sanitizer'
+                       r'|\bruntime error:|SUMMARY: UndefinedBehaviorSanitizer')
+OTHER_PROCESS = re.compile(r'\(WebKit\w*Process:\d+\)')
+
+
+def complaints(text):
+    """The lines of `text` that tell of a critical, a warning or a sanitizer report
+    from the shell."""
+    return [line for line in text.splitlines() if COMPLAINT.search(line) and not OTHER_PROCESS.search(line)]
+
+
+def children_of(pid):
+    """Every process below `pid`, with its command name: {pid: comm}."""
+    parents = {}
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f'/proc/{entry}/stat') as f:
+                stat = f.read()
+        except OSError:
+            continue
+        comm = stat[stat.index('(') + 1:stat.rindex(')')]
+        ppid = int(stat[stat.rindex(')') + 2:].split()[1])
+        parents[int(entry)] = (ppid, comm)
+    found, frontier = {}, [pid]
+    while frontier:
+        parent = frontier.pop()
+        for child, (ppid, comm) in parents.items():
+            if ppid == parent and child not in found:
+                found[child] = comm
+                frontier.append(child)
+    return found
 
 
 class Desktop:
@@ -104,13 +144,14 @@ class Desktop:
         return subprocess.run(list(args), env=self.env, check=check, capture_output=True, text=True, **kw)
 
     # ---- session services ----
-    def start_mock(self, template):
-        """Starts a python3-dbusmock service from tests/e2e/mocks/<template>.py and
-        waits until its name is on the bus."""
+    def start_mock(self, template, parameters=None):
+        """Starts a python3-dbusmock service from tests/e2e/mocks/<template>.py (with
+        the template's parameters, when given) and waits until its name is on the bus."""
         module = os.path.join(HERE, 'mocks', template + '.py')
         with open(module) as f:
             name = next(line.split("'")[1] for line in f if line.startswith('BUS_NAME'))
-        proc = subprocess.Popen([SYSTEM_PYTHON, '-m', 'dbusmock', '--session', '--template', module],
+        extra = ['--parameters', json.dumps(parameters)] if parameters else []
+        proc = subprocess.Popen([SYSTEM_PYTHON, '-m', 'dbusmock', '--session', '--template', module, *extra],
                                 env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(proc)
         wait_for(lambda: self.run('gdbus', 'call', '--session', '--dest', 'org.freedesktop.DBus',
@@ -233,8 +274,11 @@ class App:
     """The real binary, started in a desktop, with a fixture service that reports
     into `reports`."""
 
-    def __init__(self, desktop, tree, mode='ready', extra_env=None, pages=None):
+    def __init__(self, desktop, tree, mode='ready', extra_env=None, pages=None, tolerate=()):
         self.desktop = desktop
+        # Lines that a particular desktop makes the toolkit print, whatever the shell
+        # does (substrings of the complaint).
+        self.tolerate = tolerate
         self.tree = tree
         self.reports = os.path.join(desktop.root, 'reports')
         os.makedirs(self.reports, exist_ok=True)
@@ -244,7 +288,8 @@ class App:
             env['FIXTURE_PAGES_DIR'] = pages
         env.update(extra_env or {})
         self.env = env
-        self.log = open(os.path.join(desktop.root, 'app.log'), 'ab')
+        self.log_path = os.path.join(desktop.root, 'app.log')
+        self.log = open(self.log_path, 'ab')
         self.proc = subprocess.Popen([tree.binary], env=env, stdout=self.log, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL)
 
@@ -301,11 +346,34 @@ class App:
         return wait_for(lambda: any(text == t for _, t in self.desktop.page_texts()),
                         timeout=timeout, interval=0.3, what=f'page text {text!r}')
 
+    def web_process(self):
+        """The pid of the web content process that shows the main web view."""
+        def find():
+            pids = [pid for pid, comm in children_of(self.proc.pid).items()
+                    if comm.startswith('WebKitWebProces') and process_alive(pid)]
+            return pids[0] if len(pids) == 1 else None
+        return wait_for(find, what='one web content process')
+
+    def printed(self):
+        with open(self.log_path, errors='replace') as f:
+            return f.read()
+
     def stop(self):
-        if self.proc.poll() is None:
+        """Ends the shell (when still running) and fails when it printed a critical,
+        a warning or a sanitizer report at any time in its life."""
+        died = self.proc.poll()
+        if died is None:
             self.proc.terminate()
             try:
                 self.proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
         self.log.close()
+        if died is not None and died < 0 and died != -signal.SIGKILL:  # SIGKILL is a test's own
+            raise AssertionError(f'the shell died of signal {-died}')
+        printed = self.printed()
+        found = [line for line in complaints(printed) if not any(t in line for t in self.tolerate)]
+        if found:
+            # The whole report (a sanitizer's stacks) is what tells where it came from.
+            raise AssertionError('the shell printed:\n' + '\n'.join(found[:40]) +
+                                 '\n---- its output ----\n' + printed[-60000:])

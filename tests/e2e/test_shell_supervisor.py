@@ -65,13 +65,15 @@ class ShellAndSupervisor(unittest.TestCase):
         app = self.start('ready', extra_env={
             'NODE_OPTIONS': '--max-old-space-size=10', 'NODE_PATH': '/nowhere',
             'BRINDLEMAR_BIND': '0.0.0.0', 'BRINDLEMAR_EXTRA': '1', 'PORT': '8080',
-            'NODEISH': 'kept', 'node_lower': 'kept'})
+            'BRINDLEMAR_TOKEN': 'inherited', 'NODEISH': 'kept', 'node_lower': 'kept'})
         app.wait_page_text('Biblioteca de prueba')
         pid = app.service_pids()[0]
         env = app.service_env(pid)
         inherited = [k for k in env if k.startswith('NODE_') or
-                     (k.startswith('BRINDLEMAR_') and k not in ('BRINDLEMAR_DATA_DIR', 'BRINDLEMAR_BIND'))]
+                     (k.startswith('BRINDLEMAR_') and
+                      k not in ('BRINDLEMAR_DATA_DIR', 'BRINDLEMAR_BIND', 'BRINDLEMAR_TOKEN'))]
         self.assertEqual(inherited, [])
+        self.assertRegex(env['BRINDLEMAR_TOKEN'], r'^[0-9a-f]{64}$')
         self.assertEqual(env['PORT'], '47874')
         self.assertEqual(env['BRINDLEMAR_BIND'], '127.0.0.1')
         self.assertEqual(env['BRINDLEMAR_DATA_DIR'],

@@ -73,6 +73,34 @@ class WakeLock(unittest.TestCase):
         inhibits = self.run_page('screensaver', SCREENSAVER)
         self.assertEqual(inhibits[0], ['Brindlemar', REASON])
 
+    def test_a_slow_session_manager_never_holds_up_the_page(self):
+        desktop = Desktop()
+        self.addCleanup(desktop.close)
+        gate = os.path.join(desktop.root, 'gate')
+        os.makedirs(gate)
+        desktop.start_mock('gnome_session', {'gate': gate})
+        app = App(desktop, AppTree(desktop), pages=make_pages(desktop.root))
+        self.addCleanup(app.stop)
+        app.main_window()
+        # The muted video starts by itself and the shell asks to stay awake; the
+        # session manager holds its answer back.
+        wait_for(lambda: os.path.exists(os.path.join(gate, 'inhibit-called')), what='Inhibit')
+
+        # Meanwhile the shell answers the page at once: into the mini-player and back.
+        app.run_in_page("post('brindlemarPip', 'enter')")
+        app.wait_report(lambda r: r.get('event') == 'pip-change' and r['state'] is True, what='pip entered')
+        app.run_in_page("post('brindlemarPip', 'exit')")
+        app.wait_report(lambda r: r.get('event') == 'pip-change' and r['state'] is False, what='pip left')
+        self.assertFalse(os.path.exists(os.path.join(gate, 'inhibit-answer')))
+
+        # The video stops before the answer comes: the cookie is handed back as soon
+        # as it arrives.
+        app.run_in_page("document.getElementById('a').pause(); 'paused'")
+        open(os.path.join(gate, 'inhibit-answer'), 'w').close()
+        wait_for(lambda: ['Uninhibit', [1]] in desktop.mock_calls(*GNOME), what='the late cookie released')
+        calls = [c[0] for c in desktop.mock_calls(*GNOME) if c[0] in ('Inhibit', 'Uninhibit')]
+        self.assertEqual(calls, ['Inhibit', 'Uninhibit'])
+
 
 if __name__ == '__main__':
     unittest.main()

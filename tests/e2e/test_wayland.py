@@ -34,7 +34,8 @@ class Wayland(unittest.TestCase):
     def setUp(self):
         self.desktop = WestonDesktop()
         self.addCleanup(self.desktop.close)
-        self.app = App(self.desktop, AppTree(self.desktop), pages=make_pages(self.desktop.root))
+        self.app = App(self.desktop, AppTree(self.desktop), pages=make_pages(self.desktop.root),
+                       tolerate=('GDK_IS_SEAT (seat)', 'GDK_IS_DEVICE (device)'))
         self.addCleanup(self.app.stop)
         self.app.wait_report(lambda r: r.get('event') == 'loaded', timeout=60, what='the page')
 

@@ -9,16 +9,14 @@
 #include <string>
 
 #include "harness.hpp"
+#include "platform/gtk/gst_pipeline_release.hpp"
 #include "platform/gtk/gst_player.hpp"
 
 namespace brindlemar::test {
 namespace {
 
 using gtk::createGstPlayer;
-using gtk::currentTrackIndexOf;
-using gtk::currentTrackLanguageOf;
 using gtk::playerReleasesPending;
-using gtk::tracksEnabledOf;
 
 constexpr auto forwardBuffer = std::chrono::seconds(30);
 
@@ -42,6 +40,15 @@ std::vector<std::optional<std::string>> tagsOf(const std::optional<std::vector<M
 
 std::optional<std::string> tag(const char* value) {
     return std::string(value);
+}
+
+// The language tag of the track GStreamer has current, as the player reports it.
+std::optional<std::string> currentTrackLanguageOf(Player& player, MediaCharacteristic characteristic) {
+    const auto index = player.selectedMediaOption(characteristic);
+    const auto item = player.currentItem();
+    const auto options = item ? item->mediaSelectionOptions(characteristic) : std::nullopt;
+    if (!index || !options || *index >= options->size()) return std::nullopt;
+    return (*options)[*index].extendedLanguageTag;
 }
 
 // playbin switches tracks from its streaming threads: what it reports as current
@@ -81,25 +88,25 @@ TEST(GstPlayerMediaSelection, ListsTracksByLanguageCodeAndSwitchesThemInGStreame
 
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, "en"));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Legible));
 
     // Once open, a choice is passed on at once.
     item->selectMediaOption(indexOfTag(*audio, "es"), MediaCharacteristic::Audible);
     item->selectMediaOption(indexOfTag(*subtitles, "en"), MediaCharacteristic::Legible);
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, "es"));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "en"));
-    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Audible), indexOfTag(*audio, "es"));
-    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Legible), indexOfTag(*subtitles, "en"));
+    EXPECT_EQ(player->selectedMediaOption(MediaCharacteristic::Audible), indexOfTag(*audio, "es"));
+    EXPECT_EQ(player->selectedMediaOption(MediaCharacteristic::Legible), indexOfTag(*subtitles, "en"));
 
     // No legible option: subtitles off; choosing one again turns them back on.
     item->selectMediaOption(std::nullopt, MediaCharacteristic::Legible);
-    EXPECT_FALSE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_FALSE(player->mediaSelectionEnabled(MediaCharacteristic::Legible));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, std::nullopt));
-    EXPECT_EQ(currentTrackIndexOf(*player, MediaCharacteristic::Legible), std::nullopt);
+    EXPECT_EQ(player->selectedMediaOption(MediaCharacteristic::Legible), std::nullopt);
     item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Legible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Legible));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Audible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Audible));
 
     // A completion asked for after the streams are known still comes, later.
     bool loadedAgain = false;
@@ -132,7 +139,7 @@ TEST(GstPlayerMediaSelection, MediaWithoutSubtitlesHasNoLegibleGroup) {
     // Choosing what is not there changes nothing and does not break anything.
     item->selectMediaOption(3, MediaCharacteristic::Legible);
     item->selectMediaOption(7, MediaCharacteristic::Audible);
-    EXPECT_TRUE(tracksEnabledOf(*player, MediaCharacteristic::Audible));
+    EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Audible));
 }
 
 TEST(GstPlayerMediaSelection, SubtitleFileIsOneMoreTrackMarkedExternal) {
@@ -159,7 +166,7 @@ TEST(GstPlayerMediaSelection, SubtitleFileIsOneMoreTrackMarkedExternal) {
     EXPECT_EQ((*subtitles)[external[0]].extendedLanguageTag, std::nullopt);
     item->selectMediaOption(external[0], MediaCharacteristic::Legible);
     EXPECT_TRUE(spinUntil([&] {
-        return currentTrackIndexOf(*player, MediaCharacteristic::Legible) == external[0];
+        return player->selectedMediaOption(MediaCharacteristic::Legible) == external[0];
     }, 10s));
     // The embedded tracks are still there to choose.
     item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
@@ -167,6 +174,9 @@ TEST(GstPlayerMediaSelection, SubtitleFileIsOneMoreTrackMarkedExternal) {
     const auto audio = item->mediaSelectionOptions(MediaCharacteristic::Audible);
     ASSERT_TRUE(audio);
     for (const auto& option : *audio) EXPECT_FALSE(option.external);
+    window.clear();
+    player.reset();
+    EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
 }
 
 struct FailureCase {
@@ -209,6 +219,72 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NotAUrl", [](const NotFoundServer&) { return std::string("no scheme at all"); }},
         FailureCase{"HttpNotFound", [](const NotFoundServer& server) { return server.url("/clip.mkv"); }}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// The service's cookie goes with the player's HTTP requests to its origin, and
+// nowhere else.
+TEST(GstPlayerCookie, SentOnlyToTheCookiesOrigin) {
+    NotFoundServer server;
+    const std::string origin = server.url("");
+    struct Case {
+        const char* name;
+        std::string cookieOrigin;
+        bool sent;
+    };
+    const std::vector<Case> cases = {
+        {"same origin", origin, true},
+        {"other port", "http://127.0.0.1:1", false},
+        {"other host", "http://localhost" + origin.substr(origin.rfind(':')), false},
+        {"other scheme", "https" + origin.substr(4), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = server.requestHeads().size();
+        HttpCookie cookie;
+        cookie.name = "brindlemar_token";
+        cookie.value = "0123abcd";
+        cookie.origin = c.cookieOrigin;
+        auto player = createGstPlayer(server.url("/media/x"), forwardBuffer, "", cookie);
+        VideoWindow window;
+        window.show(*player);
+        PlayerEvents events(*player);
+        ASSERT_TRUE(spinUntil([&] { return !events.status.empty(); }));
+        const auto heads = server.requestHeads();
+        ASSERT_GT(heads.size(), before);
+        for (std::size_t i = before; i < heads.size(); ++i) {
+            const bool carries = heads[i].find("\r\nCookie: brindlemar_token=0123abcd") != std::string::npos;
+            EXPECT_EQ(carries, c.sent) << heads[i];
+        }
+        window.clear();
+        player.reset();
+        EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
+    }
+}
+
+// The subtitle file is fetched with the cookie too, when it comes from the cookie's
+// origin; a file the server cannot give leaves the video playable.
+TEST(GstPlayerCookie, SentWithTheSubtitleFileRequest) {
+    NotFoundServer server;
+    HttpCookie cookie;
+    cookie.name = "brindlemar_token";
+    cookie.value = "0123abcd";
+    cookie.origin = server.url("");
+    auto player = createGstPlayer(fileUri(media().clip), forwardBuffer, server.url("/subtitles/x/0"), cookie);
+    VideoWindow window;
+    window.show(*player);
+    PlayerEvents events(*player);
+    ASSERT_TRUE(spinUntil([&] {
+        for (const auto& head : server.requestHeads())
+            if (head.rfind("GET /subtitles/x/0 ", 0) == 0) return true;
+        return false;
+    }, 10s));
+    for (const auto& head : server.requestHeads())
+        EXPECT_NE(head.find("\r\nCookie: brindlemar_token=0123abcd"), std::string::npos) << head;
+    ASSERT_TRUE(spinUntil([&] { return !events.status.empty(); }, 10s));
+    EXPECT_EQ(events.status.front(), ItemStatus::ReadyToPlay);
+    window.clear();
+    player.reset();
+    EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
+}
 
 // What the application does when an item fails: the first observer tears the player
 // down. Nothing may reach the observers after that, not even the second observer of
@@ -451,8 +527,8 @@ TEST_P(GstPlayerResume, StartsAtThePositionInTheChosenTracksAndEnds) {
         << "never reached playing";
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Audible, audio.language));
     EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, subtitles.language));
-    EXPECT_EQ(tracksEnabledOf(*player, MediaCharacteristic::Audible), audio.language.has_value());
-    EXPECT_EQ(tracksEnabledOf(*player, MediaCharacteristic::Legible), subtitles.language.has_value());
+    EXPECT_EQ(player->mediaSelectionEnabled(MediaCharacteristic::Audible), audio.language.has_value());
+    EXPECT_EQ(player->mediaSelectionEnabled(MediaCharacteristic::Legible), subtitles.language.has_value());
 
     const double from = c.position.value_or(0.0);
     ASSERT_TRUE(spinUntil([&] { return !events.ticks.empty() && events.ticks.back() > from + 0.5; }, 10s))

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 
 #include "platform/gtk/gst_player.hpp"
@@ -129,11 +130,14 @@ std::string fileUri(const std::string& path) {
 struct NotFoundServer::Impl {
     GSocketService* service = nullptr;
     guint16 port = 0;
+    mutable std::mutex mutex;  // requests are answered on the service's threads
+    std::vector<std::string> heads;
 };
 
 namespace {
 
-gboolean answerNotFound(GThreadedSocketService*, GSocketConnection* connection, GObject*, gpointer) {
+gboolean answerNotFound(GThreadedSocketService*, GSocketConnection* connection, GObject*, gpointer data) {
+    auto* impl = static_cast<NotFoundServer::Impl*>(data);
     GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
     GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
     // Read the request head before answering, so the client sees the answer and not a
@@ -144,6 +148,10 @@ gboolean answerNotFound(GThreadedSocketService*, GSocketConnection* connection, 
         gssize got = g_input_stream_read(in, buffer, sizeof buffer, nullptr, nullptr);
         if (got <= 0) return TRUE;
         head.append(buffer, static_cast<std::size_t>(got));
+    }
+    {
+        std::lock_guard lock(impl->mutex);
+        impl->heads.push_back(head.substr(0, head.find("\r\n\r\n")));
     }
     static const char answer[] =
         "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
@@ -174,7 +182,7 @@ NotFoundServer::NotFoundServer() : impl_(std::make_unique<Impl>()) {
         }
         impl_->port = port;
     }
-    g_signal_connect(impl_->service, "run", G_CALLBACK(answerNotFound), nullptr);
+    g_signal_connect(impl_->service, "run", G_CALLBACK(answerNotFound), impl_.get());
     g_socket_service_start(impl_->service);
 }
 
@@ -186,6 +194,11 @@ NotFoundServer::~NotFoundServer() {
 
 std::string NotFoundServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(impl_->port) + path;
+}
+
+std::vector<std::string> NotFoundServer::requestHeads() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->heads;
 }
 
 // ---- recording a player ----

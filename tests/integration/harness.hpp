@@ -39,9 +39,12 @@ public:
     NotFoundServer();
     ~NotFoundServer();
     std::string url(const std::string& path) const;
+    // The head (request line and headers) of every request so far, in order.
+    std::vector<std::string> requestHeads() const;
+
+    struct Impl;  // shared with the threads that answer
 
 private:
-    struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 

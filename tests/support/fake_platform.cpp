@@ -1,6 +1,7 @@
 #include "support/fake_platform.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "shell/resources.hpp"
 
@@ -17,6 +18,15 @@ public:
     void loadHtml(const std::string& html) override {
         p_.calls.push_back("web.loadHtml");
         p_.loads.push_back("html:" + html);
+    }
+    void addCookie(const HttpCookie& cookie, std::function<void(bool)> done) override {
+        p_.calls.push_back("web.addCookie " + cookie.name + " " + cookie.origin + cookie.path +
+                           (cookie.httpOnly ? " HttpOnly" : "") +
+                           (cookie.sameSiteStrict ? " SameSite=Strict" : ""));
+        p_.pendingCookieStores.push_back([&p = p_, cookie, done = std::move(done)](bool stored) {
+            if (stored) p.cookieJar.push_back(cookie);
+            done(stored);
+        });
     }
     void loadRequest(const std::string& url, std::chrono::seconds timeout) override {
         p_.calls.push_back("web.loadRequest " + url + " " + std::to_string(timeout.count()) + "s");
@@ -123,19 +133,36 @@ private:
     std::shared_ptr<ChildRecord> record_;
 };
 
+// Records its invalidation, once, as "<what>.invalidate" (also when only destroyed).
 class FakeObservation final : public Observation {
 public:
-    FakeObservation(std::shared_ptr<PlayerRecord> record,
+    FakeObservation(FakePlatform& p, std::string what, std::shared_ptr<PlayerRecord> record,
                     std::map<std::uint64_t, std::function<void()>> PlayerRecord::*observers, std::uint64_t id)
-        : record_(std::move(record)), observers_(observers), id_(id) {}
+        : p_(p), what_(std::move(what)), record_(std::move(record)), observers_(observers), id_(id) {}
     ~FakeObservation() override { invalidate(); }
-    void invalidate() override { ((*record_).*observers_).erase(id_); }
+    void invalidate() override {
+        if (std::exchange(invalidated_, true)) return;
+        p_.calls.push_back(what_ + ".invalidate");
+        ((*record_).*observers_).erase(id_);
+    }
 
 private:
+    FakePlatform& p_;
+    std::string what_;
     std::shared_ptr<PlayerRecord> record_;
     std::map<std::uint64_t, std::function<void()>> PlayerRecord::*observers_;
     std::uint64_t id_;
+    bool invalidated_ = false;
 };
+
+const char* nameOf(ItemNotification notification) {
+    switch (notification) {
+    case ItemNotification::PlayedToEnd: return "playedToEnd";
+    case ItemNotification::FailedToPlayToEnd: return "failedToPlayToEnd";
+    case ItemNotification::PlaybackStalled: return "stalled";
+    }
+    return "";
+}
 
 class FakePlayerItem final : public PlayerItem {
 public:
@@ -171,14 +198,16 @@ public:
         p_.calls.push_back("player.seek " + std::to_string(static_cast<long long>(seconds * 600)) + "/600");
     }
     std::unique_ptr<Observation> observeStatus(std::function<void()> changed) override {
+        p_.calls.push_back("player.observeStatus");
         auto id = record_->nextId++;
         record_->statusObservers[id] = std::move(changed);
-        return std::make_unique<FakeObservation>(record_, &PlayerRecord::statusObservers, id);
+        return std::make_unique<FakeObservation>(p_, "statusObservation", record_, &PlayerRecord::statusObservers, id);
     }
     std::unique_ptr<Observation> observeTimeControlStatus(std::function<void()> changed) override {
+        p_.calls.push_back("player.observeTimeControlStatus");
         auto id = record_->nextId++;
         record_->rateObservers[id] = std::move(changed);
-        return std::make_unique<FakeObservation>(record_, &PlayerRecord::rateObservers, id);
+        return std::make_unique<FakeObservation>(p_, "rateObservation", record_, &PlayerRecord::rateObservers, id);
     }
     Token addPeriodicTimeObserver(std::chrono::milliseconds interval, std::function<void(double)> tick) override {
         p_.calls.push_back("player.addPeriodicTimeObserver " + std::to_string(interval.count()) + "ms");
@@ -191,6 +220,7 @@ public:
         record_->timeObservers.erase(token.id);
     }
     Token addItemObserver(ItemNotification n, std::function<void()> posted) override {
+        p_.calls.push_back(std::string("player.addItemObserver ") + nameOf(n));
         auto id = record_->nextId++;
         record_->itemObservers[id] = {n, std::move(posted)};
         return Token{id};
@@ -200,8 +230,13 @@ public:
         record_->itemObservers.erase(token.id);
     }
     void loadMediaSelectionOptions(std::function<void()> completion) override {
+        p_.calls.push_back("player.loadMediaSelectionOptions");
         record_->mediaSelectionCompletions.push_back(std::move(completion));
     }
+    std::optional<double> volume() const override { return record_->volume; }
+    void setVolume(double volume) override { record_->volume = volume; }
+    std::optional<std::size_t> selectedMediaOption(MediaCharacteristic) const override { return std::nullopt; }
+    bool mediaSelectionEnabled(MediaCharacteristic) const override { return true; }
 
 private:
     FakePlatform& p_;
@@ -230,9 +265,9 @@ public:
         record_->view = this;
     }
     ~FakePlayerView() override { record_->view = nullptr; }
-    void setPlayer(Player* player) override {
-        p_.calls.push_back(player ? "playerView.setPlayer" : "playerView.setPlayer nil");
-        record_->player = player;
+    void setPlayer(std::weak_ptr<Player> player) override {
+        p_.calls.push_back(player.expired() ? "playerView.setPlayer nil" : "playerView.setPlayer");
+        record_->player = std::move(player);
     }
     void setAllowsPictureInPicturePlayback(bool allowed) override {
         p_.calls.push_back(std::string("playerView.allowsPictureInPicture ") + (allowed ? "yes" : "no"));
@@ -323,6 +358,12 @@ void FakePlatform::advance(std::chrono::milliseconds by) {
 
 void FakePlatform::childWrites(std::size_t child, const std::string& bytes) {
     children.at(child)->events.output(bytes);
+    if (!holdCookieStores) completeCookieStores(true);
+}
+
+void FakePlatform::completeCookieStores(bool stored) {
+    auto pending = std::exchange(pendingCookieStores, {});
+    for (auto& done : pending) done(stored);
 }
 
 void FakePlatform::childExits(std::size_t child) {
@@ -381,6 +422,17 @@ std::optional<std::string> FakePlatform::resourcesDirectory() { return resources
 std::string FakePlatform::userDataDirectory() { return dataHome; }
 Environment FakePlatform::environment() { return env; }
 
+std::optional<std::string> FakePlatform::randomBytes(std::size_t count) {
+    calls.push_back("randomBytes " + std::to_string(count));
+    if (randomFails) return std::nullopt;
+    // Different on every draw, and not text.
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>((randomDraws.size() * 131 + i * 37 + 0xa5) & 0xff);
+    randomDraws.push_back(bytes);
+    return bytes;
+}
+
 std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildCommand& command, ChildEvents events) {
     calls.push_back("launch " + command.executable);
     if (launchFails) return nullptr;
@@ -392,12 +444,14 @@ std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildCommand& command, 
 }
 
 std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds buffer,
-                                                  const std::string& subtitleUrl) {
+                                                   const std::string& subtitleUrl,
+                                                   const std::optional<HttpCookie>& cookie) {
     calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s" +
                     (subtitleUrl.empty() ? "" : " subtitles " + subtitleUrl));
     auto record = std::make_shared<PlayerRecord>();
     record->url = url;
     record->subtitleUrl = subtitleUrl;
+    record->cookie = cookie;
     players.push_back(record);
     return std::make_unique<FakePlayer>(*this, record);
 }

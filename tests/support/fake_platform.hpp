@@ -19,6 +19,7 @@ using namespace std::chrono_literals;
 struct PlayerRecord {
     std::string url;
     std::string subtitleUrl;
+    std::optional<HttpCookie> cookie;
     bool alive = true;
     ItemStatus status = ItemStatus::Unknown;
     TimeControlStatus timeControl = TimeControlStatus::Paused;
@@ -32,6 +33,7 @@ struct PlayerRecord {
     std::map<std::uint64_t, std::function<void(double)>> timeObservers;
     std::map<std::uint64_t, std::pair<ItemNotification, std::function<void()>>> itemObservers;
     std::vector<std::function<void()>> mediaSelectionCompletions;
+    std::optional<double> volume = 1.0;
     std::uint64_t nextId = 1;
 };
 
@@ -40,7 +42,7 @@ struct PlayerViewRecord {
     std::string over;  // "web" or "placeholder"
     bool hidden = false;
     bool pipAllowed = false;
-    Player* player = nullptr;
+    std::weak_ptr<Player> player;
     std::string backTitle;
     std::function<void()> back;
     PictureInPictureDelegate pip;
@@ -87,6 +89,10 @@ public:
     std::string dataHome = "/home/ana/.local/share";
     Environment env = {{"HOME", "/home/ana"}, {"PATH", "/usr/bin:/bin"}};
     bool launchFails = false;
+    bool randomFails = false;
+    // Cookie stores complete right after the child's output is handled, unless held;
+    // held ones wait for completeCookieStores().
+    bool holdCookieStores = false;
 
     // ---- what the tests read ----
     std::vector<std::string> calls;                 // every platform call, in order
@@ -107,6 +113,9 @@ public:
     std::string windowTitle;
     bool windowVisible = false;
     int quitCalls = 0;
+    std::vector<HttpCookie> cookieJar;              // cookies whose store has completed
+    std::vector<std::function<void(bool)>> pendingCookieStores;
+    std::vector<std::string> randomDraws;           // what randomBytes() handed out
 
     // ---- driving the platform's side ----
     std::function<void(MenuAction)> menuChosen;
@@ -121,6 +130,8 @@ public:
     // The child writes bytes, or exits.
     void childWrites(std::size_t child, const std::string& bytes);
     void childExits(std::size_t child);
+    // Completes every pending cookie store, stored or failed.
+    void completeCookieStores(bool stored = true);
     ChildRecord& lastChild() { return *children.back(); }
 
     // The message and retry button of the status page currently loaded ("" if none).
@@ -149,9 +160,11 @@ public:
     std::optional<std::string> resourcesDirectory() override;
     std::string userDataDirectory() override;
     Environment environment() override;
+    std::optional<std::string> randomBytes(std::size_t count) override;
     std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) override;
     std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
-                                         const std::string& subtitleUrl) override;
+                                         const std::string& subtitleUrl,
+                                         const std::optional<HttpCookie>& cookie) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
     std::unique_ptr<Panel> createPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose) override;
     std::unique_ptr<View> createPlaceholder(const std::string& label, const std::string& buttonTitle,

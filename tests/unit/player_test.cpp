@@ -46,9 +46,15 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
         "spinner.start",
         "window.setTitle Peli",
         "player.seek 900/600",
+        "player.observeStatus",
+        "player.loadMediaSelectionOptions",
         "player.play",
+        "player.observeTimeControlStatus",
         "post",  // the time-control status at registration, on a later turn
         "player.addPeriodicTimeObserver 1000ms",
+        "player.addItemObserver playedToEnd",
+        "player.addItemObserver failedToPlayToEnd",
+        "player.addItemObserver stalled",
         "addKeyDownMonitor",
         "web.evaluateScript",
         "publishNowPlaying Peli",
@@ -57,6 +63,18 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
     EXPECT_EQ(platform.calls, expected);
     EXPECT_EQ(events(), std::vector<std::string>{"ready"});
     EXPECT_EQ(platform.playerViews.back()->backTitle.size(), 10u);  // "← Volver" in UTF-8
+}
+
+TEST_F(PlayerTest, ThePlayerCarriesTheServiceCookieOnlyToTheServiceOrigin) {
+    start();
+    ASSERT_TRUE(platform.lastPlayer().cookie);
+    EXPECT_EQ(platform.lastPlayer().cookie->name, "brindlemar_token");
+    EXPECT_EQ(platform.lastPlayer().cookie->value, app->serviceSecret);
+    EXPECT_EQ(platform.lastPlayer().cookie->origin, "http://127.0.0.1:47874");
+    EXPECT_FALSE(app->serviceSecret.empty());
+
+    app->startNative(*parseUrl("http://example.com:47874/media/1"), 0, "Otra", "original", "off");
+    EXPECT_FALSE(platform.lastPlayer().cookie);
 }
 
 TEST_F(PlayerTest, OnlyPositionsAboveOneSecondSeek) {
@@ -214,6 +232,8 @@ TEST_F(PlayerTest, TeardownOrderAndNotify) {
     platform.scripts.clear();
     app->closeNative();
     const std::vector<std::string> expected = {
+        "statusObservation.invalidate",
+        "rateObservation.invalidate",
         "beginActivity Reproducción en curso system+display",  // the page's video still plays
         "player.removeTimeObserver",
         "player.removeItemObserver",
@@ -237,6 +257,25 @@ TEST_F(PlayerTest, TeardownOrderAndNotify) {
     app->stopNative(true);  // a second time: only the title and the event
     EXPECT_EQ(platform.calls, (std::vector<std::string>{"window.setTitle Brindlemar", "web.evaluateScript"}));
     EXPECT_EQ(events(), (std::vector<std::string>{"closed", "closed"}));
+}
+
+TEST_F(PlayerTest, ADelegateThatGoesWhilePlayingHandsEverythingBack) {
+    app->awakeWeb = true;
+    app->updateAwake();
+    start();
+    platform.setTimeControl(platform.lastPlayer(), TimeControlStatus::Playing);
+    platform.runPosted();
+    platform.scripts.clear();
+    std::weak_ptr<Player> player = app->player;
+    app.reset();
+    EXPECT_TRUE(player.expired());
+    EXPECT_FALSE(platform.players.back()->alive);
+    EXPECT_TRUE(platform.players.back()->timeObservers.empty());
+    EXPECT_TRUE(platform.players.back()->itemObservers.empty());
+    EXPECT_EQ(platform.playerViews.back()->view, nullptr);
+    EXPECT_EQ(platform.keyMonitors(), 0u);
+    EXPECT_TRUE(platform.heldActivities.empty());
+    EXPECT_EQ(events(), std::vector<std::string>{});  // quitting tells the page nothing
 }
 
 TEST_F(PlayerTest, EscapeEndsPlaybackAndIsSwallowedOnlyWhilePlaying) {
@@ -289,6 +328,15 @@ TEST(LanguageTags, Canonical) {
         {"ÉS", "és"},
     };
     for (const auto& [input, output] : cases) EXPECT_EQ(canonicalLanguageTag(input), output) << input;
+}
+
+TEST(LanguageTags, SpanishNamesForTheTrackMenus) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"es", "Español"}, {"spa", "Español"}, {"eng", "Inglés"}, {"fre", "Francés"}, {"ger", "Alemán"},
+        {"pt-BR", "Portugués"}, {"ja", "Japonés"}, {"zh-Hant-TW", "Chino"}, {"eu", "Euskera"},
+        {"ZH", "Chino"}, {"xyz", "xyz"}, {"", ""}, {"-", "-"}, {"ÉS", "ÉS"},
+    };
+    for (const auto& [input, output] : cases) EXPECT_EQ(languageDisplayName(input), output) << input;
 }
 
 TEST_F(PlayerTest, LanguageSelection) {

@@ -4,6 +4,7 @@
 #include "shell/messages.hpp"
 #include "supervisor/child_environment.hpp"
 #include "supervisor/output_tail.hpp"
+#include "supervisor/service_secret.hpp"
 #include "support/shell_fixture.hpp"
 
 namespace brindlemar::testing {
@@ -22,15 +23,108 @@ TEST(ChildEnvironment, DropsInheritedServiceVariablesAndSetsItsOwn) {
         {"BRINDLEMAR_X", "1"},          {"PORT", "8080"},
         {"NODEJS", "keep"},             {"node_env", "keep"},
         {"BRINDLEMARX", "keep"},        {"MY_NODE_OPTIONS", "keep"},
+        {"BRINDLEMAR_TOKEN", "stolen"},
     };
-    const Environment env = childEnvironment(inherited, "/home/ana/.local/share/com.brindlemar.app");
+    const Environment env = childEnvironment(inherited, "/home/ana/.local/share/com.brindlemar.app", "s3cr3t");
     for (const char* gone : {"NODE_OPTIONS", "NODE_PATH", "BRINDLEMAR_X"}) EXPECT_EQ(value(env, gone), "<unset>") << gone;
     for (const char* kept : {"NODEJS", "node_env", "BRINDLEMARX", "MY_NODE_OPTIONS"}) EXPECT_EQ(value(env, kept), "keep") << kept;
     EXPECT_EQ(value(env, "HOME"), "/home/ana");
     EXPECT_EQ(value(env, "PORT"), "47874");
     EXPECT_EQ(value(env, "BRINDLEMAR_BIND"), "127.0.0.1");
     EXPECT_EQ(value(env, "BRINDLEMAR_DATA_DIR"), "/home/ana/.local/share/com.brindlemar.app");
-    EXPECT_EQ(env.size(), 10u - 4u + 2u);  // four dropped, PORT replaced, two added
+    EXPECT_EQ(value(env, "BRINDLEMAR_TOKEN"), "s3cr3t");
+    EXPECT_EQ(env.size(), 11u - 5u + 3u);  // five dropped, PORT replaced, three added
+}
+
+// ---- the launch secret ----
+
+TEST_F(ShellTest, EachLaunchHasItsOwnSecretInTheEnvironmentAndNotOnTheCommandLine) {
+    platform.env.emplace_back("BRINDLEMAR_TOKEN", "inherited-from-elsewhere");
+    launch();
+    platform.childExits(0);
+    pressRetry();
+    ASSERT_EQ(platform.children.size(), 2u);
+    ASSERT_EQ(platform.randomDraws.size(), 2u);
+    std::vector<std::string> secrets;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const ChildCommand& command = platform.children[i]->command;
+        const std::string secret = value(command.environment, "BRINDLEMAR_TOKEN");
+        EXPECT_EQ(platform.randomDraws[i].size(), 32u);  // 256 bits from the system's generator
+        EXPECT_EQ(secret, hexEncode(platform.randomDraws[i]));
+        EXPECT_EQ(std::count_if(command.environment.begin(), command.environment.end(),
+                                [](const auto& v) { return v.first == "BRINDLEMAR_TOKEN"; }),
+                  1);
+        for (const std::string& text : command.arguments) EXPECT_EQ(text.find(secret), std::string::npos);
+        EXPECT_EQ(command.executable.find(secret), std::string::npos);
+        secrets.push_back(secret);
+    }
+    EXPECT_NE(secrets[0], secrets[1]);
+    EXPECT_EQ(app->serviceSecret, secrets[1]);
+}
+
+TEST_F(ShellTest, NoSecretFromTheSystemMeansNoServiceStarted) {
+    platform.randomFails = true;
+    launch();
+    EXPECT_TRUE(platform.children.empty());
+    EXPECT_EQ(platform.statusMessage(), messages::launchFailed);
+    EXPECT_TRUE(platform.statusRetry());
+}
+
+TEST_F(ShellTest, TheServiceOriginIsLoadedOnlyOnceTheCookieIsInTheJar) {
+    platform.holdCookieStores = true;
+    launch();
+    platform.childWrites(0, readinessLine + "\n");
+    EXPECT_TRUE(app->ready);
+    EXPECT_EQ(platform.urlLoads(), 0u);
+    ASSERT_EQ(platform.pendingCookieStores.size(), 1u);
+    EXPECT_NE(std::find(platform.calls.begin(), platform.calls.end(),
+                        "web.addCookie brindlemar_token http://127.0.0.1:47874/ HttpOnly SameSite=Strict"),
+              platform.calls.end());
+    // More output and time pass; still nothing is loaded without the cookie.
+    platform.childWrites(0, readinessLine + "\n");
+    platform.advance(20s);
+    EXPECT_EQ(platform.urlLoads(), 0u);
+    EXPECT_EQ(platform.pendingCookieStores.size(), 1u);
+
+    platform.completeCookieStores(true);
+    ASSERT_EQ(platform.cookieJar.size(), 1u);
+    EXPECT_EQ(platform.cookieJar[0].value, value(platform.lastChild().command.environment, "BRINDLEMAR_TOKEN"));
+    EXPECT_EQ(platform.urlLoads(), 1u);
+    EXPECT_EQ(platform.loads.back(), "url:http://127.0.0.1:47874");
+}
+
+TEST_F(ShellTest, AFailedCookieStoreLoadsNothingAndOffersRetry) {
+    platform.holdCookieStores = true;
+    launch();
+    platform.childWrites(0, readinessLine);
+    platform.completeCookieStores(false);
+    EXPECT_EQ(platform.urlLoads(), 0u);
+    EXPECT_EQ(platform.statusMessage(), messages::cookieFailed);
+    EXPECT_TRUE(platform.statusRetry());
+    pressRetry();
+    EXPECT_EQ(platform.children.size(), 2u);
+    platform.childWrites(1, readinessLine);
+    platform.completeCookieStores(true);
+    EXPECT_EQ(platform.urlLoads(), 1u);
+    EXPECT_EQ(platform.cookieJar.back().value, app->serviceSecret);
+}
+
+TEST_F(ShellTest, ACookieStoreThatCompletesAfterQuitOrRestartLoadsNothing) {
+    for (bool quit : {true, false}) {
+        SCOPED_TRACE(quit ? "quit" : "restart");
+        FakePlatform p;
+        p.holdCookieStores = true;
+        auto delegate = std::make_shared<AppDelegate>(p);
+        delegate->applicationDidFinishLaunching();
+        p.childWrites(0, readinessLine);
+        if (quit) {
+            p.menuChosen(MenuAction::Quit);
+        } else {
+            delegate->restartBackend();
+        }
+        p.completeCookieStores(true);
+        EXPECT_EQ(p.urlLoads(), 0u);
+    }
 }
 
 TEST_F(ShellTest, TheServiceIsStartedFromTheResourcesDirectory) {
@@ -254,13 +348,25 @@ TEST(OutputTail, SmallChunksKeepTheSameTail) {
     }
 }
 
-TEST_F(ShellTest, AnExitAfterReadinessIsIgnored) {
+TEST_F(ShellTest, AnExitAfterReadinessIsToldAndRetryBringsTheLibraryBack) {
     launch();
     platform.childWrites(0, readinessLine);
-    const auto loads = platform.loads;
+    platform.childWrites(0, "GET /\n");
     platform.childExits(0);
-    platform.advance(100s);
-    EXPECT_EQ(platform.loads, loads);
+    EXPECT_EQ(platform.statusMessage(), messages::serviceClosed);
+    EXPECT_TRUE(platform.statusRetry());
+    EXPECT_FALSE(app->ready);
+    EXPECT_TRUE(app->output.isEmpty());  // the old readiness line cannot count again
+
+    pressRetry();
+    EXPECT_EQ(app->attempts, 1);
+    EXPECT_EQ(platform.children.size(), 2u);
+    EXPECT_EQ(platform.statusMessage(), messages::preparing);
+    EXPECT_FALSE(app->ready);
+    platform.childWrites(1, readinessLine);
+    EXPECT_TRUE(app->ready);
+    EXPECT_EQ(platform.loads.back(), "url:http://127.0.0.1:47874");
+    EXPECT_EQ(platform.urlLoads(), 2u);
 }
 
 // ---- restart ----
@@ -287,10 +393,15 @@ TEST_F(ShellTest, RetryWhileTheOldServiceRunsTerminatesItAndStartsAfresh) {
     EXPECT_EQ(platform.statusMessage(), messages::preparing);
     EXPECT_EQ(platform.children.size(), 2u);
 
-    // The old child's exit arrives later and is told; the new one's readiness wins.
+    // The old child's exit belongs to the replaced launch: the new child keeps
+    // "Preparando tu biblioteca…", and its own exit is still told.
+    const auto loads = platform.loads;
     platform.childExits(0);
+    EXPECT_EQ(platform.loads, loads);
+    platform.childExits(1);
     EXPECT_EQ(platform.statusMessage(), messages::serviceClosed);
-    platform.childWrites(1, readinessLine);
+    pressRetry();
+    platform.childWrites(2, readinessLine);
     EXPECT_EQ(platform.loads.back(), "url:http://127.0.0.1:47874");
 }
 

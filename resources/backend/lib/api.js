@@ -1,7 +1,7 @@
 'use strict';
 // The JSON interface the library page uses.
 //
-//   GET  /api/status             { rev, scan, problems }  (cheap; polled while scanning)
+//   GET  /api/status             { rev, scan, problems, saveProblem }  (cheap; polled)
 //   GET  /api/library            everything the page shows
 //   GET  /api/browse?path=...    subfolders of a folder, to pick one to add
 //   POST /api/progress           { id, position, duration? }
@@ -20,22 +20,50 @@ const { nextEpisodes } = require('./series');
 
 const MAX_BODY = 64 * 1024;
 
+// How long the rest of a refused body may take to arrive (it is read and thrown away,
+// so that the client is done sending and reads our answer) before the connection is cut.
+const DISCARD_MS = 2000;
+
 class HttpError extends Error {
-  constructor(status, text) {
+  constructor(status, text, { close = false } = {}) {
     super(text);
     this.status = status;
+    this.close = close;
   }
 }
 
-function sendJson(res, status, value) {
+function sendJson(res, status, value, extra = {}) {
   const body = JSON.stringify(value);
   res.writeHead(status, {
     'Content-Type': 'application/json; charset=utf-8',
     'Content-Length': Buffer.byteLength(body),
     'Cache-Control': 'no-store',
     'X-Content-Type-Options': 'nosniff',
+    ...extra,
   });
   res.end(body);
+}
+
+// Answers a request whose body we will not keep. Answering while the client still sends
+// makes the server close the connection under it, and the client's system then drops
+// our answer (a reset). So the rest of the body is read and thrown away first; a body
+// still arriving after DISCARD_MS gets the answer anyway, on a connection that then closes.
+function refuseBody(req, res, status, value) {
+  req.removeAllListeners('data');
+  let answered = false;
+  const answer = () => {
+    clearTimeout(timer);
+    if (answered || res.headersSent || res.destroyed) return;
+    answered = true;
+    sendJson(res, status, value, req.complete ? {} : { Connection: 'close' });
+  };
+  const timer = setTimeout(answer, DISCARD_MS);
+  timer.unref();
+  req.on('end', answer);
+  req.on('error', () => clearTimeout(timer));
+  req.on('close', () => clearTimeout(timer));
+  req.resume();
+  if (req.complete) answer();
 }
 
 function readJsonBody(req) {
@@ -46,13 +74,21 @@ function readJsonBody(req) {
       req.resume();
       return;
     }
+    const tooLarge = () => new HttpError(413, 'Petición demasiado grande.', { close: true });
+    if (Number(req.headers['content-length']) > MAX_BODY) {
+      reject(tooLarge());
+      return;
+    }
     const chunks = [];
     let size = 0;
+    let refused = false;
     req.on('data', (c) => {
+      if (refused) return;
       size += c.length;
       if (size > MAX_BODY) {
-        reject(new HttpError(413, 'Petición demasiado grande.'));
-        req.destroy();
+        refused = true;
+        chunks.length = 0;
+        reject(tooLarge());
         return;
       }
       chunks.push(c);
@@ -95,7 +131,7 @@ function makeApi({ library, state }) {
 
   function status() {
     const probing = library.probe ? library.probe.progress() : { pending: 0, done: 0 };
-    return { rev: library.rev, scan: library.scan, probing, problems: library.problemList() };
+    return { rev: library.rev, scan: library.scan, probing, problems: library.problemList(), saveProblem: state.saveProblem };
   }
 
   const get = {
@@ -194,7 +230,8 @@ function makeApi({ library, state }) {
       const arg = req.method === 'POST' ? await readJsonBody(req) : url;
       sendJson(res, 200, await fn(arg));
     } catch (err) {
-      if (err instanceof HttpError) sendJson(res, err.status, { error: err.message });
+      if (err instanceof HttpError && err.close) refuseBody(req, res, err.status, { error: err.message });
+      else if (err instanceof HttpError) sendJson(res, err.status, { error: err.message });
       else sendJson(res, 500, { error: 'Error interno del servicio.' });
     }
     return true;

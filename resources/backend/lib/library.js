@@ -5,20 +5,22 @@
 const crypto = require('node:crypto');
 const fsp = require('node:fs/promises');
 const path = require('node:path');
-const { scanRoots, videoType } = require('./scan');
+const { scanRoots, videoType, displayName } = require('./scan');
 const { parseEpisode } = require('./series');
 const { subtitleType } = require('./subtitles');
 
 const SAMPLE_ID = 'ejemplo';
 
-// Ids are derived from the absolute path, so they stay the same between runs and the
-// saved positions keep pointing at the right file. A URL only ever carries an id.
+// Ids are derived from the absolute path (its bytes; the same as its UTF-8 text when
+// it is valid UTF-8), so they stay the same between runs and the saved positions keep
+// pointing at the right file. A URL only ever carries an id.
 function mediaId(file) {
   return crypto.createHash('sha256').update(file).digest('hex').slice(0, 24);
 }
 
-// "Mi.Pelicula_2019.mkv" -> "Mi Pelicula 2019"
-function titleFromFile(file) {
+// "Mi.Pelicula_2019.mkv" -> "Mi Pelicula 2019"; bytes that are not UTF-8 show as U+FFFD.
+function titleFromFile(filePath) {
+  const file = displayName(filePath);
   let name = path.basename(file, path.extname(file)).replace(/_/g, ' ');
   if (!/\s/.test(name)) name = name.replace(/\./g, ' ');
   name = name.replace(/\s+/g, ' ').trim();
@@ -127,7 +129,7 @@ class Library {
           this.items.set(id, {
             id, path: f.path, root: f.root, title: titleFromFile(f.path),
             folder: folderLabel(f.root, f.path), size: f.size, mtimeMs: f.mtimeMs,
-            type: videoType(f.path), subtitles, series: parseEpisode(f.path),
+            type: videoType(f.path), subtitles, series: parseEpisode(displayName(f.path)),
           });
           this._touch();
         }
@@ -244,7 +246,7 @@ class Library {
           ...(facts ? facts.subtitles.map((t) => ({ language: t.language, title: t.title, embedded: true })) : []),
           ...item.subtitles.map((s, i) => ({
             language: s.language, embedded: false, url: `/subtitles/${item.id}/${i}`,
-            format: path.extname(s.path).slice(1).toLowerCase(),
+            format: path.extname(displayName(s.path)).slice(1).toLowerCase(),
           })),
         ],
         poster: poster ? `/posters/${item.id}?v=${Math.floor(item.mtimeMs).toString(36)}-${item.size.toString(36)}` : null,
@@ -258,13 +260,13 @@ class Library {
   subtitleFile(id, index) {
     const item = this.items.get(id);
     const sub = item && Number.isInteger(index) ? item.subtitles[index] : undefined;
-    return sub ? { path: sub.path, type: subtitleType(sub.path) } : null;
+    return sub ? { path: sub.path, type: subtitleType(displayName(sub.path)) } : null;
   }
 }
 
 // The folder a file sits in, named from the library folder down: "Vídeos › Series".
 function folderLabel(root, file) {
-  const rel = path.relative(path.dirname(root), path.dirname(file));
+  const rel = path.relative(path.dirname(root), path.dirname(displayName(file)));
   return rel.split(path.sep).filter(Boolean).join(' › ');
 }
 

@@ -31,12 +31,16 @@ function parseRange(header, size) {
   return { start, end };
 }
 
+// A download whose client has read nothing for this long is given up: it would hold
+// its file and connection open for ever. A paused player asks again with a range.
+const STALL_MS = 120 * 1000;
+
 function etagOf(st) {
   return `"${st.size.toString(16)}-${Math.floor(st.mtimeMs).toString(16)}"`;
 }
 
-// item: { path, type }. Answers GET and HEAD.
-function sendMedia(req, res, item) {
+// item: { path, type }. Answers GET and HEAD. opts.stallMs overrides STALL_MS.
+function sendMedia(req, res, item, { stallMs = STALL_MS } = {}) {
   fs.stat(item.path, (statErr, st) => {
     if (statErr || !st.isFile()) {
       res.writeHead(404, { 'Content-Type': 'text/plain; charset=utf-8' });
@@ -78,7 +82,10 @@ function sendMedia(req, res, item) {
       return;
     }
     const stream = fs.createReadStream(item.path, { start, end });
-    // pipeline closes the file when the client goes away mid-transfer.
+    // No progress on the connection (the client reads nothing, so nothing can be
+    // written either) for stallMs ends the transfer.
+    res.setTimeout(stallMs, () => res.destroy());
+    // pipeline closes the file when the client goes away mid-transfer, or is cut off.
     pipeline(stream, res, () => {});
   });
 }

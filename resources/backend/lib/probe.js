@@ -48,12 +48,15 @@ async function findTool(name, envPath = process.env.PATH || '') {
 }
 
 // Runs a tool at the lowest priority. Resolves to { code, stdout } (stdout capped);
-// a run past its time is killed and resolves with code null.
-function run(tool, args, timeoutMs) {
+// a run past its time is killed and resolves with code null. `input`, when given, is an
+// open file the tool reads as INPUT_PATH.
+function run(tool, args, timeoutMs, input = null) {
   return new Promise((resolve) => {
     let child;
     try {
-      child = spawn(tool, args, { stdio: ['ignore', 'pipe', 'ignore'] });
+      const stdio = ['ignore', 'pipe', 'ignore'];
+      if (input) stdio.push(input.fd);
+      child = spawn(tool, args, { stdio });
     } catch {
       resolve({ code: null, stdout: '' });
       return;
@@ -77,6 +80,24 @@ function run(tool, args, timeoutMs) {
     child.on('error', () => done(null));
     child.on('close', done);
   });
+}
+
+// A file's name is bytes (maybe not UTF-8) while a tool's arguments are text: the tools
+// are given the file already open, as descriptor 3, and open it again by this name.
+const INPUT_PATH = '/dev/fd/3';
+
+async function withInput(file, work) {
+  let fh;
+  try {
+    fh = await fsp.open(file, 'r');
+  } catch {
+    return work(null);
+  }
+  try {
+    return await work(fh);
+  } finally {
+    await fh.close().catch(() => {});
+  }
 }
 
 function language(tags) {
@@ -280,7 +301,9 @@ class MediaProbe {
     if (!ffprobe) return; // nothing is stored: a later run with the tool probes it
     let facts = null;
     if (item.size > 0) {
-      const r = await run(ffprobe, ['-v', 'error', '-print_format', 'json', '-show_format', '-show_streams', '--', item.path], PROBE_TIMEOUT_MS);
+      const r = await withInput(item.path, (input) => (input
+        ? run(ffprobe, ['-v', 'error', '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH], PROBE_TIMEOUT_MS, input)
+        : { code: null, stdout: '' }));
       if (r.code === 0) facts = factsFromProbe(r.stdout);
     }
     let poster = false;
@@ -296,16 +319,20 @@ class MediaProbe {
     const at = duration ? Math.min(duration * 0.1, 600) : 0;
     const final = path.join(this.postersDir, `${item.id}.jpg`);
     const tmp = path.join(this.postersDir, `.${item.id}.tmp-${process.pid}.jpg`);
-    const args = ['-nostdin', '-v', 'error', '-y', '-ss', at.toFixed(3), '-i', item.path,
+    const args = ['-nostdin', '-v', 'error', '-y', '-ss', at.toFixed(3), '-i', INPUT_PATH,
       '-frames:v', '1', '-an', '-sn', '-vf', `scale=${POSTER_WIDTH}:-2`, '-q:v', '5', '-f', 'image2', tmp];
-    let r = await run(ffmpeg, args, POSTER_TIMEOUT_MS);
-    let ok = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
-    if (!ok && at > 0) {
-      // A seek past what the file really holds (a truncated file): take the start.
-      args[args.indexOf('-ss') + 1] = '0';
-      r = await run(ffmpeg, args, POSTER_TIMEOUT_MS);
-      ok = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
-    }
+    const ok = await withInput(item.path, async (input) => {
+      if (!input) return false;
+      let r = await run(ffmpeg, args, POSTER_TIMEOUT_MS, input);
+      let made = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
+      if (!made && at > 0) {
+        // A seek past what the file really holds (a truncated file): take the start.
+        args[args.indexOf('-ss') + 1] = '0';
+        r = await run(ffmpeg, args, POSTER_TIMEOUT_MS, input);
+        made = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
+      }
+      return made;
+    });
     if (!ok) {
       await fsp.unlink(tmp).catch(() => {});
       return false;

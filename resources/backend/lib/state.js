@@ -8,13 +8,19 @@ const { JsonStore } = require('./store');
 
 const MEDIA_ID = /^[a-z0-9]{1,64}$/;
 const LANGUAGE_TAG = /^[A-Za-z]{2,3}(?:[-_][A-Za-z0-9]{1,8})*$/;
+// Longer than any tag a stream carries (35 is the longest a language tag needs).
+const LANGUAGE_TAG_MAX = 35;
+
+function isLanguageTag(v) {
+  return v.length <= LANGUAGE_TAG_MAX && LANGUAGE_TAG.test(v);
+}
 
 function isAudioChoice(v) {
-  return typeof v === 'string' && (v === 'original' || v === 'auto' || LANGUAGE_TAG.test(v));
+  return typeof v === 'string' && (v === 'original' || v === 'auto' || isLanguageTag(v));
 }
 
 function isSubtitleChoice(v) {
-  return typeof v === 'string' && (v === 'off' || v === 'auto' || LANGUAGE_TAG.test(v));
+  return typeof v === 'string' && (v === 'off' || v === 'auto' || isLanguageTag(v));
 }
 
 function isSeconds(v) {
@@ -64,6 +70,17 @@ class LibraryState {
   get data() { return this.store.data; }
   get note() { return this.store.note; }
   flush() { return this.store.flush(); }
+
+  // What the page tells while changes could not be written, or null.
+  get saveProblem() {
+    const err = this.store.lastError;
+    if (!err) return null;
+    const why = err.code === 'ENOSPC' ? 'el disco está lleno'
+      : err.code === 'EROFS' ? 'la carpeta de datos es de solo lectura'
+        : err.code === 'EACCES' || err.code === 'EPERM' ? 'sin permiso de escritura en la carpeta de datos'
+          : `error ${err.code || err.message}`;
+    return `No se pudieron guardar los últimos cambios (${why}). Se siguen intentando guardar.`;
+  }
 
   entry(id) { return this.data.media[id] || {}; }
 

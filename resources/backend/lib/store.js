@@ -7,6 +7,10 @@
 // coalesced: while one is being written, further changes are folded into a single next save.
 // A file that cannot be parsed is moved aside (name.corrupt-<time>) and the document
 // starts from its defaults, so one bad file never stops the service.
+//
+// A save that fails (a full disk, a read-only folder) loses nothing: the document stays
+// changed, the failure is kept in lastError for the page to show, the save is tried
+// again a little later, and flush() (run at exit) tries once more.
 
 const fs = require('node:fs');
 const fsp = require('node:fs/promises');
@@ -14,9 +18,18 @@ const path = require('node:path');
 
 let tmpCounter = 0;
 
+const RETRY_FIRST_MS = 1000;
+const RETRY_MAX_MS = 30000;
+
+// Temporary files are named after the file they replace and the process that writes
+// them: .<name>.tmp-<pid>-<n>.
+function tempPrefix(file) {
+  return `.${path.basename(file)}.tmp-`;
+}
+
 async function writeFileAtomic(file, text) {
   const dir = path.dirname(file);
-  const tmp = path.join(dir, `.${path.basename(file)}.tmp-${process.pid}-${++tmpCounter}`);
+  const tmp = path.join(dir, `${tempPrefix(file)}${process.pid}-${++tmpCounter}`);
   const fh = await fsp.open(tmp, 'w', 0o600);
   try {
     await fh.writeFile(text, 'utf8');
@@ -54,11 +67,22 @@ async function syncDir(dir) {
 // file is missing or unusable; note tells what happened to an unusable file.
 function readJson(file) {
   let text;
+  let fd;
   try {
-    text = fs.readFileSync(file, 'utf8');
+    // Opened without blocking and checked before reading: a FIFO or a device in the
+    // file's place would otherwise hang the start for ever.
+    fd = fs.openSync(file, fs.constants.O_RDONLY | fs.constants.O_NONBLOCK);
+    if (!fs.fstatSync(fd).isFile()) {
+      fs.closeSync(fd);
+      fd = undefined;
+      return { data: undefined, note: moveAside(file, 'no es un archivo normal') };
+    }
+    text = fs.readFileSync(fd, 'utf8');
   } catch (err) {
     if (err.code === 'ENOENT') return { data: undefined, note: null };
     return { data: undefined, note: moveAside(file, `no se pudo leer (${err.code})`) };
+  } finally {
+    if (fd !== undefined) fs.closeSync(fd);
   }
   try {
     const data = JSON.parse(text);
@@ -82,10 +106,22 @@ function moveAside(file, reason) {
   }
 }
 
-// Temporary files of saves that were interrupted by a crash.
+function processExists(pid) {
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch (err) {
+    return err.code === 'EPERM'; // alive, but another user's
+  }
+}
+
+// Temporary files of saves that were interrupted by a crash. Only those whose writer is
+// provably gone are removed: another copy of the service that is starting or running
+// (it may not know yet that it will not get the port) may be writing its own right now.
+// A temporary with our own process id is stale too, as this store has written nothing yet.
 function removeStaleTemps(file) {
   const dir = path.dirname(file);
-  const prefix = `.${path.basename(file)}.tmp-`;
+  const prefix = tempPrefix(file);
   let names = [];
   try {
     names = fs.readdirSync(dir);
@@ -93,9 +129,12 @@ function removeStaleTemps(file) {
     return;
   }
   for (const name of names) {
-    if (name.startsWith(prefix)) {
-      try { fs.unlinkSync(path.join(dir, name)); } catch { /* another process may own it */ }
-    }
+    if (!name.startsWith(prefix)) continue;
+    const m = /^(\d+)-\d+$/.exec(name.slice(prefix.length));
+    if (!m) continue;
+    const pid = Number(m[1]);
+    if (pid !== process.pid && processExists(pid)) continue;
+    try { fs.unlinkSync(path.join(dir, name)); } catch { /* gone already */ }
   }
 }
 
@@ -110,7 +149,11 @@ class JsonStore {
     this.data = normalize(data);
     this._dirty = false;
     this._writing = null;
+    this._retryTimer = null;
+    this._retryMs = RETRY_FIRST_MS;
     this.lastError = null;
+    // Called after a save fails or succeeds again after failures (the page shows it).
+    this.onErrorChange = () => {};
   }
 
   // Marks the document changed and starts a save unless one is running already.
@@ -123,25 +166,58 @@ class JsonStore {
   async _drain() {
     try {
       while (this._dirty) {
+        // Cleared before the text is taken: a change made while it is written marks the
+        // document again and gets its own save.
         this._dirty = false;
         const text = JSON.stringify(this.data, null, 1) + '\n';
         try {
           await writeFileAtomic(this.file, text);
-          this.lastError = null;
         } catch (err) {
-          // Keep serving from memory; the next change tries again.
-          this.lastError = err;
+          // Still unsaved: keep serving from memory and try again later.
+          this._dirty = true;
+          this._failed(err);
+          return;
         }
+        this._succeeded();
       }
     } finally {
       this._writing = null;
     }
   }
 
-  // Resolves once every change made so far is on disk (or has failed to be written).
+  _failed(err) {
+    const changed = !this.lastError || this.lastError.code !== err.code;
+    this.lastError = err;
+    if (!this._retryTimer) {
+      this._retryTimer = setTimeout(() => {
+        this._retryTimer = null;
+        if (this._dirty && !this._writing) this._writing = this._drain();
+      }, this._retryMs);
+      this._retryTimer.unref();
+      this._retryMs = Math.min(this._retryMs * 2, RETRY_MAX_MS);
+    }
+    if (changed) this.onErrorChange(err);
+  }
+
+  _succeeded() {
+    this._retryMs = RETRY_FIRST_MS;
+    if (!this.lastError) return;
+    this.lastError = null;
+    this.onErrorChange(null);
+  }
+
+  // Resolves once every change made so far is on disk, or a last attempt to write it
+  // has failed (then lastError tells why).
   async flush() {
     while (this._writing) await this._writing;
+    if (!this._dirty) return;
+    if (this._retryTimer) {
+      clearTimeout(this._retryTimer);
+      this._retryTimer = null;
+    }
+    this._writing = this._drain();
+    await this._writing;
   }
 }
 
-module.exports = { JsonStore, writeFileAtomic, readJson };
+module.exports = { JsonStore, writeFileAtomic, readJson, removeStaleTemps };

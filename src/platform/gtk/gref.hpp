@@ -1,5 +1,7 @@
 // Ownership of GObject references made visible at the call: adopt() takes over a
-// reference the caller already owns, ref() adds one.
+// reference the caller already owns (what a *_new() or a getter marked "transfer
+// full" returns), ref() adds one, sink() takes a new floating object (a widget not
+// yet in a container) as our own.
 #pragma once
 
 #include <glib-object.h>
@@ -52,6 +54,11 @@ GRef<T> adopt(T* p) {
 template <typename T>
 GRef<T> ref(T* p) {
     return GRef<T>::ref(p);
+}
+
+template <typename T>
+GRef<T> sink(T* p) {
+    return GRef<T>::adopt(static_cast<T*>(g_object_ref_sink(p)));
 }
 
 }  // namespace brindlemar::gtk

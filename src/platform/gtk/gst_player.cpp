@@ -4,101 +4,22 @@
 #include <gst/play/play.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <map>
-#include <set>
 #include <utility>
 #include <vector>
 
 #include "platform/gtk/gref.hpp"
+#include "platform/gtk/gsignals.hpp"
+#include "platform/gtk/gst_http_cookie.hpp"
 #include "platform/gtk/gst_media_selection.hpp"
+#include "platform/gtk/gst_pipeline_release.hpp"
+#include "platform/gtk/main_loop_queue.hpp"
 
 namespace brindlemar::gtk {
 
 namespace {
-
-// ---- work for a later turn of the main loop ------------------------------------------
-
-// Idle work owned by one object: whatever has not run when the owner goes is removed
-// with it, so no queued work ever reaches a destroyed player.
-class MainLoopQueue {
-public:
-    MainLoopQueue() = default;
-    MainLoopQueue(const MainLoopQueue&) = delete;
-    MainLoopQueue& operator=(const MainLoopQueue&) = delete;
-    ~MainLoopQueue() {
-        for (guint id : pending_) g_clear_handle_id(&id, g_source_remove);
-    }
-
-    void post(std::function<void()> work) {
-        auto* entry = new Entry{this, 0, std::move(work)};
-        entry->id = g_idle_add_full(G_PRIORITY_DEFAULT, &Entry::run, entry, &Entry::destroy);
-        pending_.insert(entry->id);
-    }
-
-private:
-    struct Entry {
-        MainLoopQueue* queue;
-        guint id;
-        std::function<void()> work;
-
-        static gboolean run(gpointer data) {
-            auto* entry = static_cast<Entry*>(data);
-            // Forget the id first: the work may destroy the queue.
-            entry->queue->pending_.erase(entry->id);
-            entry->work();
-            return G_SOURCE_REMOVE;
-        }
-        static void destroy(gpointer data) { delete static_cast<Entry*>(data); }
-    };
-
-    std::set<guint> pending_;
-};
-
-// ---- observers -------------------------------------------------------------------------
-
-struct ObserverList {
-    std::map<std::uint64_t, std::function<void()>> entries;
-};
-
-// Calls every observer registered at the time of the call, in registration order.
-// An observer may remove others, or destroy the player and with it the list: the
-// list is held weakly, so nothing more is called then.
-void notifyAll(const std::weak_ptr<ObserverList>& weak) {
-    std::vector<std::uint64_t> ids;
-    if (auto list = weak.lock())
-        for (const auto& entry : list->entries) ids.push_back(entry.first);
-    for (std::uint64_t id : ids) {
-        std::function<void()> call;
-        {
-            auto list = weak.lock();
-            if (!list) return;
-            auto it = list->entries.find(id);
-            if (it == list->entries.end()) continue;
-            call = it->second;
-        }
-        call();
-    }
-}
-
-// An observation may outlive its player: it only holds the list weakly.
-class ListObservation final : public Observation {
-public:
-    ListObservation(std::weak_ptr<ObserverList> list, std::uint64_t id)
-        : list_(std::move(list)), id_(id) {}
-    ~ListObservation() override { invalidate(); }
-    void invalidate() override {
-        if (auto list = list_.lock()) list->entries.erase(id_);
-        list_.reset();
-    }
-
-private:
-    std::weak_ptr<ObserverList> list_;
-    std::uint64_t id_;
-};
 
 // ---- the item --------------------------------------------------------------------------
 
@@ -170,55 +91,12 @@ private:
     std::shared_ptr<PlaybackState> state_;
 };
 
-// ---- releasing a pipeline ----------------------------------------------------------------
-
-std::atomic<int> releasesInFlight{0};
-
-// What a destroyed player leaves to be stopped and freed.
-struct Leftovers {
-    GRef<GstPlay> play;
-    GRef<GstElement> pipeline;
-    GRef<GstElement> sink;
-};
-
-gboolean finishReleaseOnMain(gpointer data) {
-    // The sink holds the video widget: its last references go here, on the GTK thread.
-    delete static_cast<Leftovers*>(data);
-    releasesInFlight.fetch_sub(1);
-    return G_SOURCE_REMOVE;
-}
-
-gpointer releaseThread(gpointer data) {
-    auto* leftovers = static_cast<Leftovers*>(data);
-    if (leftovers->play) {
-        gst_play_stop(leftovers->play.get());
-        // The last reference ends GstPlay's thread, which takes playbin to NULL.
-        leftovers->play.reset();
-    }
-    if (leftovers->pipeline) {
-        gst_element_set_state(leftovers->pipeline.get(), GST_STATE_NULL);
-        leftovers->pipeline.reset();
-    }
-    g_idle_add_full(G_PRIORITY_DEFAULT, finishReleaseOnMain, leftovers, nullptr);
-    return nullptr;
-}
-
-// Stopping a pipeline blocks until its streaming threads have stopped, and gtksink
-// does part of its starting and stopping on the main loop, waiting for it. Done on the
-// main thread, a stop that meets a sink still starting would never finish; on a
-// helper thread the main loop stays free to serve the sink.
-void releaseInBackground(Leftovers leftovers) {
-    if (!leftovers.play && !leftovers.pipeline && !leftovers.sink) return;
-    releasesInFlight.fetch_add(1);
-    auto* heap = new Leftovers(std::move(leftovers));
-    g_thread_unref(g_thread_new("player-release", releaseThread, heap));
-}
-
 // ---- the player ----------------------------------------------------------------------------
 
 class GstPlayer final : public Player {
 public:
-    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer, const std::string& subtitleUrl);
+    GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+              const std::string& subtitleUrl, const std::optional<HttpCookie>& cookie);
     ~GstPlayer() override;
 
     std::shared_ptr<PlayerItem> currentItem() const override { return item_; }
@@ -228,10 +106,10 @@ public:
     void seek(double seconds) override;
 
     std::unique_ptr<Observation> observeStatus(std::function<void()> changed) override {
-        return observe(statusObservers_, std::move(changed));
+        return statusObservers_.add(std::move(changed));
     }
     std::unique_ptr<Observation> observeTimeControlStatus(std::function<void()> changed) override {
-        return observe(timeControlObservers_, std::move(changed));
+        return timeControlObservers_.add(std::move(changed));
     }
     Token addPeriodicTimeObserver(std::chrono::milliseconds interval,
                                   std::function<void(double seconds)> tick) override;
@@ -240,8 +118,23 @@ public:
     void removeItemObserver(Token token) override;
     void loadMediaSelectionOptions(std::function<void()> completion) override;
 
+    std::optional<double> volume() const override {
+        if (!state_->play) return std::nullopt;
+        return gst_play_get_volume(state_->play.get());
+    }
+    void setVolume(double volume) override {
+        if (!state_->play || std::isnan(volume)) return;
+        gst_play_set_volume(state_->play.get(), std::clamp(volume, 0.0, 1.0));
+    }
+    std::optional<std::size_t> selectedMediaOption(MediaCharacteristic characteristic) const override {
+        if (!state_->play) return std::nullopt;
+        return currentOptionIndexOf(state_->play.get(), characteristic);
+    }
+    bool mediaSelectionEnabled(MediaCharacteristic characteristic) const override {
+        return state_->play && tracksEnabledOf(state_->play.get(), characteristic);
+    }
+
     GtkWidget* videoWidget() const { return widget_.get(); }
-    GstPlay* gstPlay() const { return state_->play.get(); }
 
 private:
     struct TimeObserver {
@@ -254,8 +147,6 @@ private:
         std::function<void()> posted;
     };
 
-    std::unique_ptr<Observation> observe(const std::shared_ptr<ObserverList>& list,
-                                         std::function<void()> changed);
     void connectSignals();
     void failBeforeOpening();
 
@@ -282,7 +173,7 @@ private:
     GRef<GstElement> sink_;
     GRef<GtkWidget> widget_;
     GRef<GstPlaySignalAdapter> adapter_;
-    std::array<gulong, 6> handlerIds_{};
+    SignalHandlers adapterHandlers_;
 
     // What was asked for (play or pause) and what GstPlay last reported; the reported
     // time-control status follows from both.
@@ -294,8 +185,8 @@ private:
     bool failureReported_ = false;  // a failure to play to the end, until the next play()
 
     std::uint64_t nextId_ = 1;
-    std::shared_ptr<ObserverList> statusObservers_ = std::make_shared<ObserverList>();
-    std::shared_ptr<ObserverList> timeControlObservers_ = std::make_shared<ObserverList>();
+    ObserverList statusObservers_;
+    ObserverList timeControlObservers_;
     std::map<std::uint64_t, std::unique_ptr<TimeObserver>> timeObservers_;
     std::map<std::uint64_t, ItemObserver> itemObservers_;
     std::vector<std::function<void()>> pendingLoads_;
@@ -305,7 +196,7 @@ private:
 };
 
 GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
-                     const std::string& subtitleUrl) {
+                     const std::string& subtitleUrl, const std::optional<HttpCookie>& cookie) {
     state_->subtitleUrl = subtitleUrl;
     g_autoptr(GError) initError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &initError)) {
@@ -333,6 +224,7 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
     state_->play = adopt(gst_play_new(nullptr));
     GstPlay* play = state_->play.get();
     pipeline_ = adopt(gst_play_get_pipeline(play));
+    if (cookie) sendCookieWithHttpSources(pipeline_.get(), *cookie);
     const gint64 bufferDuration =
         std::chrono::duration_cast<std::chrono::nanoseconds>(forwardBuffer).count();
     g_object_set(pipeline_.get(), "video-sink", sink_.get(), "buffer-duration", bufferDuration,
@@ -357,7 +249,7 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
 
 GstPlayer::~GstPlayer() {
     // No GStreamer signal reaches this object from here on.
-    for (gulong& id : handlerIds_) g_clear_signal_handler(&id, adapter_.get());
+    adapterHandlers_.clear();
     adapter_.reset();
     if (GstPlay* play = state_->play.get()) {
         // Messages GstPlay posts for the adapter each hold a reference to it; left on
@@ -368,12 +260,12 @@ GstPlayer::~GstPlayer() {
     }
     for (auto& [id, observer] : timeObservers_) g_clear_handle_id(&observer->source, g_source_remove);
     widget_.reset();
-    releaseInBackground(Leftovers{std::exchange(state_->play, {}), std::move(pipeline_),
-                                  std::move(sink_)});
+    releaseInBackground(PipelineLeftovers{std::exchange(state_->play, {}), std::move(pipeline_),
+                                          std::move(sink_)});
 }
 
 void GstPlayer::failBeforeOpening() {
-    if (!widget_) widget_ = adopt(GTK_WIDGET(g_object_ref_sink(gtk_drawing_area_new())));
+    if (!widget_) widget_ = sink(gtk_drawing_area_new());
     // Observers are registered after creation: the failure is made on a later turn.
     queue_.post([this] {
         setStatus(ItemStatus::Failed);
@@ -383,14 +275,12 @@ void GstPlayer::failBeforeOpening() {
 
 void GstPlayer::connectSignals() {
     GstPlaySignalAdapter* adapter = adapter_.get();
-    handlerIds_ = {
-        g_signal_connect(adapter, "state-changed", G_CALLBACK(onStateChanged), this),
-        g_signal_connect(adapter, "error", G_CALLBACK(onError), this),
-        g_signal_connect(adapter, "end-of-stream", G_CALLBACK(onEndOfStream), this),
-        g_signal_connect(adapter, "buffering", G_CALLBACK(onBuffering), this),
-        g_signal_connect(adapter, "media-info-updated", G_CALLBACK(onMediaInfoUpdated), this),
-        g_signal_connect(adapter, "seek-done", G_CALLBACK(onSeekDone), this),
-    };
+    adapterHandlers_.connect(adapter, "state-changed", G_CALLBACK(onStateChanged), this);
+    adapterHandlers_.connect(adapter, "error", G_CALLBACK(onError), this);
+    adapterHandlers_.connect(adapter, "end-of-stream", G_CALLBACK(onEndOfStream), this);
+    adapterHandlers_.connect(adapter, "buffering", G_CALLBACK(onBuffering), this);
+    adapterHandlers_.connect(adapter, "media-info-updated", G_CALLBACK(onMediaInfoUpdated), this);
+    adapterHandlers_.connect(adapter, "seek-done", G_CALLBACK(onSeekDone), this);
 }
 
 // ---- play, pause, seek ----
@@ -432,7 +322,7 @@ void GstPlayer::updateTimeControlStatus() {
                                                     : TimeControlStatus::WaitingToPlay;
     if (now == reported_) return;
     reported_ = now;
-    queue_.post([list = std::weak_ptr(timeControlObservers_)] { notifyAll(list); });
+    queue_.post(timeControlObservers_.notifier());
 }
 
 void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer data) {
@@ -452,7 +342,7 @@ void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpoint
 void GstPlayer::setStatus(ItemStatus status) {
     if (state_->status == status) return;
     state_->status = status;
-    queue_.post([list = std::weak_ptr(statusObservers_)] { notifyAll(list); });
+    queue_.post(statusObservers_.notifier());
 }
 
 void GstPlayer::post(ItemNotification notification) {
@@ -553,13 +443,6 @@ void GstPlayer::completeMediaSelectionLoads() {
 
 // ---- observers ----
 
-std::unique_ptr<Observation> GstPlayer::observe(const std::shared_ptr<ObserverList>& list,
-                                                std::function<void()> changed) {
-    std::uint64_t id = nextId_++;
-    list->entries.emplace(id, std::move(changed));
-    return std::make_unique<ListObservation>(list, id);
-}
-
 Token GstPlayer::addItemObserver(ItemNotification notification, std::function<void()> posted) {
     std::uint64_t id = nextId_++;
     itemObservers_.emplace(id, ItemObserver{notification, std::move(posted)});
@@ -609,47 +492,14 @@ GstPlayer* asGstPlayer(Player& player) {
 }  // namespace
 
 std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
-                                        const std::string& subtitleUrl) {
-    return std::make_unique<GstPlayer>(url, forwardBuffer, subtitleUrl);
+                                        const std::string& subtitleUrl,
+                                        const std::optional<HttpCookie>& cookie) {
+    return std::make_unique<GstPlayer>(url, forwardBuffer, subtitleUrl, cookie);
 }
 
 GtkWidget* videoWidgetOf(Player& player) {
     GstPlayer* gstPlayer = asGstPlayer(player);
     return gstPlayer ? gstPlayer->videoWidget() : nullptr;
-}
-
-std::optional<std::string> currentTrackLanguageOf(Player& player, MediaCharacteristic characteristic) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return std::nullopt;
-    return currentLanguageOf(gstPlayer->gstPlay(), characteristic);
-}
-
-bool tracksEnabledOf(Player& player, MediaCharacteristic characteristic) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return false;
-    return tracksEnabledOf(gstPlayer->gstPlay(), characteristic);
-}
-
-std::optional<std::size_t> currentTrackIndexOf(Player& player, MediaCharacteristic characteristic) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return std::nullopt;
-    return currentOptionIndexOf(gstPlayer->gstPlay(), characteristic);
-}
-
-double volumeOf(Player& player) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay()) return -1;
-    return gst_play_get_volume(gstPlayer->gstPlay());
-}
-
-void setVolumeOf(Player& player, double volume) {
-    GstPlayer* gstPlayer = asGstPlayer(player);
-    if (!gstPlayer || !gstPlayer->gstPlay() || std::isnan(volume)) return;
-    gst_play_set_volume(gstPlayer->gstPlay(), std::clamp(volume, 0.0, 1.0));
-}
-
-bool playerReleasesPending() {
-    return releasesInFlight.load() > 0;
 }
 
 }  // namespace brindlemar::gtk

@@ -64,10 +64,16 @@ void readNext(const StateRef& state) {
 }
 
 gboolean onExitGraceOver(gpointer data) {
-    auto* state = static_cast<ChildState*>(data);
-    state->graceSource = 0;
-    state->reportExitOnce();
+    // The timer holds the state weakly: the state may be gone when it fires.
+    if (StateRef state = static_cast<std::weak_ptr<ChildState>*>(data)->lock()) {
+        state->graceSource = 0;
+        state->reportExitOnce();
+    }
     return G_SOURCE_REMOVE;
+}
+
+void freeWeakState(gpointer data) {
+    delete static_cast<std::weak_ptr<ChildState>*>(data);
 }
 
 void onWait(GObject*, GAsyncResult*, gpointer data) {
@@ -79,9 +85,11 @@ void onWait(GObject*, GAsyncResult*, gpointer data) {
     if ((*state)->endOfOutput) {
         (*state)->reportExitOnce();
     } else {
-        // The grace source holds the state through the pending read, which lives
-        // as long as the pipe; the destructor clears the source.
-        (*state)->graceSource = g_timeout_add(exitGraceMs, onExitGraceOver, state->get());
+        // The pending read keeps the state alive as long as the pipe is open; the
+        // state's destructor removes the timer.
+        (*state)->graceSource =
+            g_timeout_add_full(G_PRIORITY_DEFAULT, exitGraceMs, onExitGraceOver,
+                               new std::weak_ptr<ChildState>(*state), freeWeakState);
     }
 }
 

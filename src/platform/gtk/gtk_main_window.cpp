@@ -1,6 +1,7 @@
 #include "platform/gtk/gtk_main_window.hpp"
 
 #include "platform/gtk/gref.hpp"
+#include "platform/gtk/gsignals.hpp"
 #include "platform/gtk/gtk_view.hpp"
 
 namespace brindlemar::gtk {
@@ -24,11 +25,11 @@ public:
         gtk_container_add(GTK_CONTAINER(window_.get()), box);
         gtk_widget_show_all(box);
         gtk_window_set_default_size(window_.get(), width, height + menuBarHeight());
-        deleteSignal_ = g_signal_connect(window_.get(), "delete-event", G_CALLBACK(onDelete), this);
+        handlers_.connect(window_.get(), "delete-event", G_CALLBACK(onDelete), this);
     }
 
     ~GtkMainWindow() override {
-        g_clear_signal_handler(&deleteSignal_, window_.get());
+        handlers_.clear();
         gtk_widget_destroy(GTK_WIDGET(window_.get()));
     }
 
@@ -45,7 +46,9 @@ public:
     }
 
     void setContentView(View& view) override {
-        moveInto(GTK_WIDGET(hostOf(view)), GTK_CONTAINER(content_));
+        GtkOverlay* host = hostOf(view);
+        if (!host) return;
+        moveInto(GTK_WIDGET(host), GTK_CONTAINER(content_));
         contentView_ = &view;
         if (owned_ && owned_.get() != &view) owned_.reset();
     }
@@ -88,7 +91,7 @@ private:
     GtkWidget* content_ = nullptr;
     View* contentView_ = nullptr;
     std::unique_ptr<View> owned_;
-    gulong deleteSignal_ = 0;
+    SignalHandlers handlers_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/gtk/gtk_panel.hpp"
 
 #include "platform/gtk/gref.hpp"
+#include "platform/gtk/gtk_floating_window.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
 #include "platform/gtk/gtk_view.hpp"
 
@@ -11,39 +12,21 @@ namespace {
 class GtkPanel final : public Panel {
 public:
     GtkPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose)
-        : shouldClose_(std::move(shouldClose)) {
-        window_ = ref(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL)));
-        GtkWindow* w = window_.get();
-        gtk_window_set_title(w, config.title.c_str());
-        gtk_window_set_default_size(w, config.width, config.height);
-        gtk_window_set_keep_above(w, TRUE);
-        gtk_window_stick(w);
-        gtk_window_set_skip_taskbar_hint(w, TRUE);
-        gtk_window_set_skip_pager_hint(w, TRUE);
-        gtk_window_set_focus_on_map(w, FALSE);
-        gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_NORMAL);
-
-        GdkGeometry hints{};
-        hints.min_width = config.minWidth;
-        hints.min_height = config.minHeight;
-        hints.min_aspect = hints.max_aspect =
-            static_cast<double>(config.aspectWidth) / config.aspectHeight;
-        gtk_window_set_geometry_hints(w, nullptr, &hints,
-                                      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
-
+        : shouldClose_(std::move(shouldClose)),
+          floating_(std::in_place, FloatingWindowConfig{config.title, config.width, config.height, config.minWidth,
+                                                        config.minHeight,
+                                                        static_cast<double>(config.aspectWidth) / config.aspectHeight},
+                    [this] { closeRequested(); }) {
         // Dragging the panel's background (what the page does not take) moves it.
         background_ = gtk_event_box_new();
-        gtk_container_add(GTK_CONTAINER(w), background_);
-        g_signal_connect(background_, "button-press-event", G_CALLBACK(onBackgroundPress), this);
-        deleteSignal_ = g_signal_connect(w, "delete-event", G_CALLBACK(onDelete), this);
-        if (GApplication* app = g_application_get_default())
-            gtk_window_set_application(w, GTK_APPLICATION(app));
+        gtk_container_add(GTK_CONTAINER(window()), background_);
+        handlers_.connect(background_, "button-press-event", G_CALLBACK(onBackgroundPress), this);
     }
 
     ~GtkPanel() override { close(); }
 
     void setContentView(View& view) override {
-        moveInto(GTK_WIDGET(hostOf(view)), GTK_CONTAINER(background_));
+        if (GtkOverlay* host = hostOf(view)) moveInto(GTK_WIDGET(host), GTK_CONTAINER(background_));
     }
 
     void moveToBottomRight(Window& window, int right, int bottom) override {
@@ -57,42 +40,47 @@ public:
     }
 
     void orderFrontRegardless() override {
-        gtk_widget_show_all(GTK_WIDGET(window_.get()));
+        if (!floating_) return;
+        gtk_widget_show_all(GTK_WIDGET(window()));
         // The window manager's decorations are known once the panel is mapped:
         // place it again then, so that the whole frame keeps its distance.
-        if (placed_ && !mapSignal_)
-            mapSignal_ = g_signal_connect(window_.get(), "map-event", G_CALLBACK(onMapped), this);
+        if (placed_ && !mapHandled_) {
+            mapHandled_ = true;
+            handlers_.connect(window(), "map-event", G_CALLBACK(onMapped), this);
+        }
     }
 
     void close() override {
-        if (!window_) return;
+        if (!floating_) return;
         g_clear_handle_id(&placeSource_, g_source_remove);
-        g_clear_signal_handler(&mapSignal_, window_.get());
-        g_clear_signal_handler(&deleteSignal_, window_.get());
+        handlers_.clear();
         // Hand the page back before the window goes, so it is never destroyed with it.
         if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(background_)))
             gtk_container_remove(GTK_CONTAINER(background_), child);
-        gtk_widget_destroy(GTK_WIDGET(window_.get()));
-        window_.reset();
+        floating_.reset();
     }
 
 private:
     // Moves the frame's outer bottom-right corner to its place in the work area.
     void place() {
+        if (!floating_) return;
+        GtkWindow* w = window();
         int width = 0;
         int height = 0;
-        gtk_window_get_size(window_.get(), &width, &height);
+        gtk_window_get_size(w, &width, &height);
         GdkRectangle frame{0, 0, width, height};
-        if (GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_.get()))) {
-            if (gtk_widget_get_mapped(GTK_WIDGET(window_.get()))) gdk_window_get_frame_extents(gdk, &frame);
+        if (GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(w))) {
+            if (gtk_widget_get_mapped(GTK_WIDGET(w))) gdk_window_get_frame_extents(gdk, &frame);
         }
-        gtk_window_move(window_.get(), workArea_.x + workArea_.width - right_ - frame.width,
+        gtk_window_move(w, workArea_.x + workArea_.width - right_ - frame.width,
                         workArea_.y + workArea_.height - bottom_ - frame.height);
     }
 
-    static gboolean onMapped(GtkWidget*, GdkEvent*, gpointer data) {
+    GtkWindow* window() const { return floating_->window(); }
+
+    static gboolean onMapped(GtkWidget* widget, GdkEvent*, gpointer data) {
         auto* self = static_cast<GtkPanel*>(data);
-        g_clear_signal_handler(&self->mapSignal_, self->window_.get());
+        self->handlers_.disconnect(widget);
         self->placeSource_ = g_timeout_add(50, [](gpointer d) -> gboolean {
             auto* panel = static_cast<GtkPanel*>(d);
             panel->placeSource_ = 0;
@@ -102,26 +90,30 @@ private:
         return FALSE;
     }
 
-    static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer data) {
-        auto* self = static_cast<GtkPanel*>(data);
-        bool mayClose = !self->shouldClose_ || self->shouldClose_(*self);
-        return mayClose ? FALSE : TRUE;
+    // The close button asks the owner, whose answer may destroy this panel (and the
+    // function with it): both are kept safe across the call.
+    void closeRequested() {
+        auto shouldClose = shouldClose_;
+        std::weak_ptr<void> alive = alive_;
+        const bool mayClose = !shouldClose || shouldClose(*this);
+        if (mayClose && !alive.expired()) close();
     }
 
     static gboolean onBackgroundPress(GtkWidget*, GdkEventButton* event, gpointer data) {
         auto* self = static_cast<GtkPanel*>(data);
         if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_PRIMARY) return FALSE;
-        gtk_window_begin_move_drag(self->window_.get(), static_cast<int>(event->button),
+        gtk_window_begin_move_drag(self->window(), static_cast<int>(event->button),
                                    static_cast<int>(event->x_root), static_cast<int>(event->y_root),
                                    event->time);
         return TRUE;
     }
 
     std::function<bool(Panel&)> shouldClose_;
-    GRef<GtkWindow> window_;
+    std::shared_ptr<void> alive_ = std::make_shared<int>(0);  // expires with the panel
+    std::optional<FloatingWindow> floating_;  // nothing once closed
     GtkWidget* background_ = nullptr;
-    gulong deleteSignal_ = 0;
-    gulong mapSignal_ = 0;
+    SignalHandlers handlers_;
+    bool mapHandled_ = false;
     guint placeSource_ = 0;
     GdkRectangle workArea_{};
     int right_ = 0;
@@ -133,7 +125,7 @@ class GtkPlaceholder final : public GtkView {
 public:
     GtkPlaceholder(const std::string& label, const std::string& buttonTitle, std::function<void()> action)
         : action_(std::move(action)) {
-        host_ = adopt(GTK_OVERLAY(g_object_ref_sink(gtk_overlay_new())));
+        host_ = sink(GTK_OVERLAY(gtk_overlay_new()));
         GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 20);
         gtk_widget_set_halign(column, GTK_ALIGN_CENTER);
         gtk_widget_set_valign(column, GTK_ALIGN_CENTER);
@@ -146,12 +138,11 @@ public:
         pango_attr_list_unref(attributes);
         GtkWidget* button = gtk_button_new_with_label(buttonTitle.c_str());
         gtk_widget_set_halign(button, GTK_ALIGN_CENTER);
-        g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
-                             auto* self = static_cast<GtkPlaceholder*>(data);
-                             auto action = self->action_;  // the action may destroy this view
-                             if (action) action();
-                         }),
-                         this);
+        handlers_.connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+                              auto* self = static_cast<GtkPlaceholder*>(data);
+                              auto action = self->action_;  // the action may destroy this view
+                              if (action) action();
+                          }), this);
         gtk_box_pack_start(GTK_BOX(column), text, FALSE, FALSE, 0);
         gtk_box_pack_start(GTK_BOX(column), button, FALSE, FALSE, 0);
         gtk_container_add(GTK_CONTAINER(host_.get()), column);
@@ -163,6 +154,7 @@ public:
 private:
     std::function<void()> action_;
     GRef<GtkOverlay> host_;
+    SignalHandlers handlers_;
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "platform/gtk/gtk_platform.hpp"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "platform/gtk/gst_player.hpp"
@@ -86,7 +89,6 @@ void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
             if (self->keyMonitors_.count(id) && monitor(key)) return;
         }
     }
-    if (event->type == GDK_KEY_PRESS && playerViewsHandleKey(&event->key)) return;
     gtk_main_do_event(event);
 }
 
@@ -123,7 +125,14 @@ void GtkPlatform::endActivity(Token token) {
 }
 
 void GtkPlatform::openUrl(const std::string& url) {
-    g_app_info_launch_default_for_uri(url.c_str(), nullptr, nullptr);
+    // Finding and starting the browser may take a while; the main loop goes on.
+    // Whether it opened is not reported.
+    g_app_info_launch_default_for_uri_async(
+        url.c_str(), nullptr, nullptr,
+        [](GObject*, GAsyncResult* result, gpointer) {
+            g_app_info_launch_default_for_uri_finish(result, nullptr);
+        },
+        nullptr);
 }
 
 std::unique_ptr<NowPlaying> GtkPlatform::publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) {
@@ -209,10 +218,27 @@ std::unique_ptr<ChildProcess> GtkPlatform::launch(const ChildCommand& command, C
     return launchChild(command, std::move(events));
 }
 
+std::optional<std::string> GtkPlatform::randomBytes(std::size_t count) {
+    // getrandom blocks only until the kernel's generator is first seeded, long before
+    // a desktop session exists; reads of up to 256 bytes are never cut short.
+    std::string bytes(count, '\0');
+    std::size_t filled = 0;
+    while (filled < count) {
+        const ssize_t got = getrandom(bytes.data() + filled, count - filled, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    return bytes;
+}
+
 std::unique_ptr<Player> GtkPlatform::createPlayer(const std::string& url,
                                                   std::chrono::seconds forwardBuffer,
-                                                  const std::string& subtitleUrl) {
-    return createGstPlayer(url, forwardBuffer, subtitleUrl);
+                                                  const std::string& subtitleUrl,
+                                                  const std::optional<HttpCookie>& cookie) {
+    return createGstPlayer(url, forwardBuffer, subtitleUrl, cookie);
 }
 
 void GtkPlatform::post(std::function<void()> work) {

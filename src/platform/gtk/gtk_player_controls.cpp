@@ -1,9 +1,10 @@
 #include "platform/gtk/gtk_player_controls.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
-#include "platform/gtk/gst_player.hpp"
+#include "player/language_selection.hpp"
 
 namespace brindlemar::gtk {
 
@@ -23,23 +24,6 @@ std::string clockText(double seconds) {
         g_snprintf(text, sizeof text, "%ld:%02ld", m, s);
     }
     return text;
-}
-
-// A language tag as the user reads it.
-std::string languageName(const std::string& tag) {
-    static const std::pair<const char*, const char*> names[] = {
-        {"es", "Español"}, {"spa", "Español"}, {"en", "Inglés"}, {"eng", "Inglés"},
-        {"fr", "Francés"}, {"fre", "Francés"}, {"fra", "Francés"}, {"de", "Alemán"},
-        {"ger", "Alemán"}, {"deu", "Alemán"}, {"it", "Italiano"}, {"ita", "Italiano"},
-        {"pt", "Portugués"}, {"por", "Portugués"}, {"ja", "Japonés"}, {"jpn", "Japonés"},
-        {"ko", "Coreano"}, {"kor", "Coreano"}, {"zh", "Chino"}, {"chi", "Chino"},
-        {"zho", "Chino"}, {"ru", "Ruso"}, {"rus", "Ruso"}, {"ca", "Catalán"}, {"cat", "Catalán"},
-    };
-    std::string primary = tag.substr(0, tag.find_first_of("-_"));
-    for (char& c : primary) c = static_cast<char>(g_ascii_tolower(c));
-    for (const auto& [code, name] : names)
-        if (primary == code) return name;
-    return tag;
 }
 
 // What a track menu entry selects.
@@ -64,11 +48,11 @@ GtkWidget* iconButton(const char* iconName, const char* name) {
 }
 
 PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
-    revealer_ = gtk_revealer_new();
-    g_object_ref_sink(revealer_);
-    gtk_revealer_set_transition_type(GTK_REVEALER(revealer_), GTK_REVEALER_TRANSITION_TYPE_CROSSFADE);
-    gtk_widget_set_valign(revealer_, GTK_ALIGN_END);
-    gtk_widget_set_halign(revealer_, GTK_ALIGN_FILL);
+    revealer_ = sink(gtk_revealer_new());
+    GtkWidget* revealer = revealer_.get();
+    gtk_revealer_set_transition_type(GTK_REVEALER(revealer), GTK_REVEALER_TRANSITION_TYPE_CROSSFADE);
+    gtk_widget_set_valign(revealer, GTK_ALIGN_END);
+    gtk_widget_set_halign(revealer, GTK_ALIGN_FILL);
 
     GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
     gtk_style_context_add_class(gtk_widget_get_style_context(bar), "osd");
@@ -76,12 +60,12 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
     gtk_widget_set_margin_end(bar, 12);
     gtk_widget_set_margin_bottom(bar, 12);
     gtk_container_set_border_width(GTK_CONTAINER(bar), 6);
-    gtk_container_add(GTK_CONTAINER(revealer_), bar);
+    gtk_container_add(GTK_CONTAINER(revealer), bar);
 
     playButton_ = iconButton("media-playback-pause-symbolic", "Pausa");
-    g_signal_connect(playButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
-                         static_cast<PlayerControls*>(d)->togglePause();
-                     }), this);
+    handlers_.connect(playButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                          static_cast<PlayerControls*>(d)->togglePause();
+                      }), this);
 
     elapsed_ = gtk_label_new("0:00");
     total_ = gtk_label_new("0:00");
@@ -89,85 +73,95 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
     gtk_scale_set_draw_value(GTK_SCALE(seekBar_), FALSE);
     gtk_widget_set_hexpand(seekBar_, TRUE);
     setAccessibleName(seekBar_, "Posición");
-    seekSignal_ = g_signal_connect(seekBar_, "value-changed", G_CALLBACK(+[](GtkRange* range, gpointer d) {
-                                       auto* self = static_cast<PlayerControls*>(d);
-                                       if (self->updatingSeekBar_ || !self->player_) return;
-                                       self->player_->seek(gtk_range_get_value(range));
-                                   }), this);
+    handlers_.connect(seekBar_, "value-changed", G_CALLBACK(+[](GtkRange* range, gpointer d) {
+                          auto* self = static_cast<PlayerControls*>(d);
+                          if (self->updatingControls_) return;
+                          if (auto player = self->player_.lock()) player->seek(gtk_range_get_value(range));
+                      }), this);
 
     volume_ = gtk_volume_button_new();
     gtk_scale_button_set_value(GTK_SCALE_BUTTON(volume_), 1.0);
     setAccessibleName(volume_, "Volumen");
-    g_signal_connect(volume_, "value-changed", G_CALLBACK(+[](GtkScaleButton*, double value, gpointer d) {
-                         auto* self = static_cast<PlayerControls*>(d);
-                         if (self->player_) setVolumeOf(*self->player_, value);
-                     }), this);
+    handlers_.connect(volume_, "value-changed", G_CALLBACK(+[](GtkScaleButton*, double value, gpointer d) {
+                          auto* self = static_cast<PlayerControls*>(d);
+                          if (self->updatingControls_) return;
+                          if (auto player = self->player_.lock()) player->setVolume(value);
+                      }), this);
 
-    audioButton_ = gtk_menu_button_new();
-    gtk_button_set_label(GTK_BUTTON(audioButton_), "Audio");
-    setAccessibleName(audioButton_, "Audio");
-    subtitleButton_ = gtk_menu_button_new();
-    gtk_button_set_label(GTK_BUTTON(subtitleButton_), "Subtítulos");
-    setAccessibleName(subtitleButton_, "Subtítulos");
-    for (auto [button, characteristic] : {std::pair{audioButton_, MediaCharacteristic::Audible},
-                                          std::pair{subtitleButton_, MediaCharacteristic::Legible}}) {
+    GtkWidget* audioButton = gtk_menu_button_new();
+    gtk_button_set_label(GTK_BUTTON(audioButton), "Audio");
+    setAccessibleName(audioButton, "Audio");
+    GtkWidget* subtitleButton = gtk_menu_button_new();
+    gtk_button_set_label(GTK_BUTTON(subtitleButton), "Subtítulos");
+    setAccessibleName(subtitleButton, "Subtítulos");
+    for (auto [button, characteristic] : {std::pair{audioButton, MediaCharacteristic::Audible},
+                                          std::pair{subtitleButton, MediaCharacteristic::Legible}}) {
         GtkWidget* menu = gtk_menu_new();
         gtk_menu_button_set_popup(GTK_MENU_BUTTON(button), menu);
-        g_object_set_data(G_OBJECT(menu), "characteristic", GINT_TO_POINTER(static_cast<int>(characteristic)));
+        g_object_set_data(G_OBJECT(button), "characteristic", GINT_TO_POINTER(static_cast<int>(characteristic)));
         // The tracks are read when the menu opens, so it always shows the current ones.
-        g_signal_connect(button, "toggled", G_CALLBACK(+[](GtkToggleButton* toggle, gpointer d) {
-                             if (!gtk_toggle_button_get_active(toggle)) return;
-                             auto* self = static_cast<PlayerControls*>(d);
-                             GtkMenu* popup = gtk_menu_button_get_popup(GTK_MENU_BUTTON(toggle));
-                             auto c = static_cast<MediaCharacteristic>(
-                                 GPOINTER_TO_INT(g_object_get_data(G_OBJECT(popup), "characteristic")));
-                             self->fillTrackMenu(GTK_WIDGET(popup), c);
-                         }), this);
+        handlers_.connect(button, "toggled", G_CALLBACK(+[](GtkToggleButton* toggle, gpointer d) {
+                              if (!gtk_toggle_button_get_active(toggle)) return;
+                              auto c = static_cast<MediaCharacteristic>(
+                                  GPOINTER_TO_INT(g_object_get_data(G_OBJECT(toggle), "characteristic")));
+                              GtkMenu* popup = gtk_menu_button_get_popup(GTK_MENU_BUTTON(toggle));
+                              static_cast<PlayerControls*>(d)->fillTrackMenu(GTK_WIDGET(popup), c);
+                          }), this);
     }
 
     fullscreenButton_ = iconButton("view-fullscreen-symbolic", "Pantalla completa");
-    g_signal_connect(fullscreenButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
-                         auto* self = static_cast<PlayerControls*>(d);
-                         if (self->actions_.toggleFullscreen) self->actions_.toggleFullscreen();
-                     }), this);
+    handlers_.connect(fullscreenButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                          auto action = static_cast<PlayerControls*>(d)->actions_.toggleFullscreen;
+                          if (action) action();
+                      }), this);
     pipButton_ = iconButton("view-restore-symbolic", "Imagen en imagen");
-    g_signal_connect(pipButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
-                         auto* self = static_cast<PlayerControls*>(d);
-                         if (self->actions_.pictureInPicture) self->actions_.pictureInPicture();
-                     }), this);
+    handlers_.connect(pipButton_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                          auto action = static_cast<PlayerControls*>(d)->actions_.pictureInPicture;
+                          if (action) action();  // may destroy these controls
+                      }), this);
 
-    for (GtkWidget* w : {playButton_, elapsed_, seekBar_, total_, volume_, audioButton_, subtitleButton_,
+    for (GtkWidget* w : {playButton_, elapsed_, seekBar_, total_, volume_, audioButton, subtitleButton,
                          fullscreenButton_, pipButton_})
         gtk_box_pack_start(GTK_BOX(bar), w, w == seekBar_, w == seekBar_, 0);
-    gtk_widget_show_all(revealer_);
+    gtk_widget_show_all(revealer);
     gtk_widget_set_no_show_all(pipButton_, TRUE);
     gtk_widget_hide(pipButton_);
-    gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_), TRUE);
+    gtk_revealer_set_reveal_child(GTK_REVEALER(revealer), TRUE);
     scheduleHide();
 }
 
 PlayerControls::~PlayerControls() {
-    setPlayer(nullptr);
+    detach();
     g_clear_handle_id(&hideSource_, g_source_remove);
-    g_clear_signal_handler(&seekSignal_, seekBar_);
-    if (GtkWidget* parent = gtk_widget_get_parent(revealer_))
-        gtk_container_remove(GTK_CONTAINER(parent), revealer_);
-    g_object_unref(revealer_);
+    handlers_.clear();
+    // Destroyed here, not left to the last reference: popovers and menus of the bar
+    // go with it while their accessible objects can still reach the widgets.
+    gtk_widget_destroy(revealer_.get());
 }
 
-void PlayerControls::setPlayer(Player* player) {
-    if (player_) {
-        if (timeToken_) player_->removeTimeObserver(*timeToken_);
+void PlayerControls::detach() {
+    rateObservation_.reset();
+    if (timeToken_) {
+        // A player that is gone took its time observers with it.
+        if (auto player = player_.lock()) player->removeTimeObserver(*timeToken_);
         timeToken_.reset();
-        rateObservation_.reset();
     }
-    player_ = player;
-    if (!player_) return;
-    rateObservation_ = player_->observeTimeControlStatus([this] { refreshPlayState(); });
-    timeToken_ = player_->addPeriodicTimeObserver(std::chrono::milliseconds(500),
+    player_.reset();
+}
+
+void PlayerControls::setPlayer(std::weak_ptr<Player> player) {
+    detach();
+    player_ = std::move(player);
+    auto current = player_.lock();
+    if (!current) return;
+    rateObservation_ = current->observeTimeControlStatus([this] { refreshPlayState(); });
+    timeToken_ = current->addPeriodicTimeObserver(std::chrono::milliseconds(500),
                                                   [this](double seconds) { refreshTime(seconds); });
-    if (double volume = volumeOf(*player_); volume >= 0)
-        gtk_scale_button_set_value(GTK_SCALE_BUTTON(volume_), volume);
+    if (std::optional<double> volume = current->volume()) {
+        updatingControls_ = true;
+        gtk_scale_button_set_value(GTK_SCALE_BUTTON(volume_), *volume);
+        updatingControls_ = false;
+    }
     refreshPlayState();
 }
 
@@ -184,7 +178,7 @@ void PlayerControls::setFullscreen(bool fullscreen) {
 }
 
 void PlayerControls::poke() {
-    gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_), TRUE);
+    gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_.get()), TRUE);
     scheduleHide();
 }
 
@@ -194,8 +188,9 @@ void PlayerControls::scheduleHide() {
         auto* self = static_cast<PlayerControls*>(d);
         self->hideSource_ = 0;
         // A paused video keeps its controls in sight.
-        if (self->player_ && self->player_->timeControlStatus() != TimeControlStatus::Paused)
-            gtk_revealer_set_reveal_child(GTK_REVEALER(self->revealer_), FALSE);
+        auto player = self->player_.lock();
+        if (player && player->timeControlStatus() != TimeControlStatus::Paused)
+            gtk_revealer_set_reveal_child(GTK_REVEALER(self->revealer_.get()), FALSE);
         return G_SOURCE_REMOVE;
     }, this);
 }
@@ -212,52 +207,57 @@ bool PlayerControls::handleKey(guint keyval) {
 }
 
 void PlayerControls::togglePause() {
-    if (!player_) return;
-    if (player_->timeControlStatus() == TimeControlStatus::Paused) {
-        player_->play();
+    auto player = player_.lock();
+    if (!player) return;
+    if (player->timeControlStatus() == TimeControlStatus::Paused) {
+        player->play();
     } else {
-        player_->pause();
+        player->pause();
     }
 }
 
 void PlayerControls::seekBy(double seconds) {
-    if (!player_) return;
+    auto player = player_.lock();
+    if (!player) return;
     double target = std::max(0.0, lastPosition_ + seconds);
-    if (auto item = player_->currentItem()) {
+    if (auto item = player->currentItem()) {
         if (auto duration = item->duration()) target = std::min(target, *duration);
     }
     lastPosition_ = target;
-    player_->seek(target);
+    player->seek(target);
 }
 
 void PlayerControls::refreshTime(double seconds) {
     lastPosition_ = seconds;
     double duration = 0;
-    if (auto item = player_ ? player_->currentItem() : nullptr) duration = item->duration().value_or(0);
-    updatingSeekBar_ = true;
+    auto player = player_.lock();
+    if (auto item = player ? player->currentItem() : nullptr) duration = item->duration().value_or(0);
+    updatingControls_ = true;
     gtk_range_set_range(GTK_RANGE(seekBar_), 0, std::max(duration, 1.0));
     gtk_range_set_value(GTK_RANGE(seekBar_), seconds);
-    updatingSeekBar_ = false;
+    updatingControls_ = false;
     gtk_label_set_text(GTK_LABEL(elapsed_), clockText(seconds).c_str());
     gtk_label_set_text(GTK_LABEL(total_), clockText(duration).c_str());
 }
 
 void PlayerControls::refreshPlayState() {
-    bool paused = !player_ || player_->timeControlStatus() == TimeControlStatus::Paused;
+    auto player = player_.lock();
+    bool paused = !player || player->timeControlStatus() == TimeControlStatus::Paused;
     gtk_button_set_image(GTK_BUTTON(playButton_),
                          gtk_image_new_from_icon_name(paused ? "media-playback-start-symbolic"
                                                              : "media-playback-pause-symbolic",
                                                       GTK_ICON_SIZE_BUTTON));
     setAccessibleName(playButton_, paused ? "Reproducir" : "Pausa");
-    if (paused) gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_), TRUE);
+    if (paused) gtk_revealer_set_reveal_child(GTK_REVEALER(revealer_.get()), TRUE);
 }
 
 void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characteristic) {
     gtk_container_foreach(GTK_CONTAINER(menu), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); },
                           nullptr);
-    std::shared_ptr<PlayerItem> item = player_ ? player_->currentItem() : nullptr;
+    auto player = player_.lock();
+    std::shared_ptr<PlayerItem> item = player ? player->currentItem() : nullptr;
     auto options = item ? item->mediaSelectionOptions(characteristic) : std::nullopt;
-    std::optional<std::size_t> current = player_ ? currentTrackIndexOf(*player_, characteristic) : std::nullopt;
+    std::optional<std::size_t> current = player ? player->selectedMediaOption(characteristic) : std::nullopt;
     GSList* group = nullptr;
     auto add = [&](const std::string& label, std::optional<std::size_t> index) {
         GtkWidget* entry = gtk_radio_menu_item_new_with_label(group, label.c_str());
@@ -265,12 +265,12 @@ void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characte
         gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), index == current);
         g_object_set_data_full(G_OBJECT(entry), "choice", new TrackChoice{this, index, characteristic},
                                [](gpointer p) { delete static_cast<TrackChoice*>(p); });
+        // The entry lives inside these controls' menu and goes with it: its handler
+        // and its choice are its own.
         g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem* menuItem, gpointer) {
                              if (!gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(menuItem))) return;
                              auto* choice = static_cast<TrackChoice*>(g_object_get_data(G_OBJECT(menuItem), "choice"));
-                             Player* player = choice->controls->player_;
-                             if (auto current = player ? player->currentItem() : nullptr)
-                                 current->selectMediaOption(choice->index, choice->characteristic);
+                             choice->controls->selectTrack(choice->index, choice->characteristic);
                          }), nullptr);
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
     };
@@ -279,7 +279,7 @@ void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characte
         for (std::size_t i = 0; i < options->size(); ++i) {
             const MediaOption& option = (*options)[i];
             std::string tag = option.extendedLanguageTag.value_or(option.localeIdentifier.value_or(""));
-            std::string label = tag.empty() ? "Pista " + std::to_string(i + 1) : languageName(tag);
+            std::string label = tag.empty() ? "Pista " + std::to_string(i + 1) : languageDisplayName(tag);
             if (option.external) label = tag.empty() ? "Archivo de subtítulos" : label + " (archivo)";
             add(label, i);
         }
@@ -290,6 +290,11 @@ void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characte
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), none);
     }
     gtk_widget_show_all(menu);
+}
+
+void PlayerControls::selectTrack(std::optional<std::size_t> index, MediaCharacteristic characteristic) {
+    auto player = player_.lock();
+    if (auto item = player ? player->currentItem() : nullptr) item->selectMediaOption(index, characteristic);
 }
 
 }  // namespace brindlemar::gtk

@@ -4,7 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "platform/gtk/gref.hpp"
+#include "platform/gtk/gsignals.hpp"
 #include "platform/platform.hpp"
 
 namespace brindlemar::gtk {
@@ -12,7 +15,8 @@ namespace brindlemar::gtk {
 // The control bar laid along the bottom of a player view: play/pause, the seek bar
 // with elapsed and total time, volume, audio and subtitle tracks, full screen and
 // picture-in-picture. It appears when the pointer moves and hides after a few
-// seconds of stillness while the video plays.
+// seconds of stillness while the video plays. It reaches the player only through
+// the Player interface, and holds it weakly.
 class PlayerControls {
 public:
     struct Actions {
@@ -25,8 +29,8 @@ public:
     PlayerControls(const PlayerControls&) = delete;
     PlayerControls& operator=(const PlayerControls&) = delete;
 
-    GtkWidget* widget() const { return revealer_; }
-    void setPlayer(Player* player);
+    GtkWidget* widget() const { return revealer_.get(); }
+    void setPlayer(std::weak_ptr<Player> player);
     void setPictureInPictureAllowed(bool allowed);
     void setFullscreen(bool fullscreen);
     // The pointer moved over the video: show the bar for a while.
@@ -35,30 +39,30 @@ public:
     bool handleKey(guint keyval);
 
 private:
+    void detach();
     void togglePause();
     void seekBy(double seconds);
     void refreshTime(double seconds);
     void refreshPlayState();
     void fillTrackMenu(GtkWidget* menu, MediaCharacteristic characteristic);
+    void selectTrack(std::optional<std::size_t> index, MediaCharacteristic characteristic);
     void scheduleHide();
 
     Actions actions_;
-    Player* player_ = nullptr;
+    std::weak_ptr<Player> player_;
     std::unique_ptr<Observation> rateObservation_;
     std::optional<Token> timeToken_;
-    GtkWidget* revealer_ = nullptr;
+    GRef<GtkWidget> revealer_;
     GtkWidget* playButton_ = nullptr;
     GtkWidget* elapsed_ = nullptr;
     GtkWidget* total_ = nullptr;
     GtkWidget* seekBar_ = nullptr;
     GtkWidget* volume_ = nullptr;
-    GtkWidget* audioButton_ = nullptr;
-    GtkWidget* subtitleButton_ = nullptr;
     GtkWidget* fullscreenButton_ = nullptr;
     GtkWidget* pipButton_ = nullptr;
-    gulong seekSignal_ = 0;
+    SignalHandlers handlers_;
     guint hideSource_ = 0;
-    bool updatingSeekBar_ = false;
+    bool updatingControls_ = false;  // values set from the player, not by the user
     double lastPosition_ = 0;
 };
 

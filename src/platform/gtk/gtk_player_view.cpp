@@ -1,10 +1,8 @@
 #include "platform/gtk/gtk_player_view.hpp"
 
-#include <algorithm>
-#include <vector>
-
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gst_player.hpp"
+#include "platform/gtk/gtk_floating_window.hpp"
 #include "platform/gtk/gtk_player_controls.hpp"
 #include "platform/gtk/gtk_view.hpp"
 
@@ -13,14 +11,6 @@ namespace brindlemar::gtk {
 namespace {
 
 constexpr int edgeMargin = 20;
-
-void paintBlack(GtkWidget* widget) {
-    GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, "* { background-color: #000000; }", -1, nullptr);
-    gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(css),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
-}
 
 class GtkSpinnerView final : public Spinner {
 public:
@@ -42,28 +32,15 @@ private:
     GRef<GtkWidget> spinner_;
 };
 
-// Linux has no system picture-in-picture: this small window, kept above the
-// others on every workspace, takes the video while it lasts.
+// Linux has no system picture-in-picture: this small floating window takes the
+// video while it lasts.
 class PictureInPictureWindow {
 public:
     PictureInPictureWindow(GtkWidget* video, std::function<void()> restore, std::function<void()> closed)
-        : restore_(std::move(restore)), closed_(std::move(closed)) {
-        window_ = ref(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL)));
-        GtkWindow* w = window_.get();
-        gtk_window_set_title(w, "Brindlemar \u00b7 Imagen en imagen");
-        gtk_window_set_default_size(w, 384, 216);
-        gtk_window_set_keep_above(w, TRUE);
-        gtk_window_stick(w);
-        gtk_window_set_skip_taskbar_hint(w, TRUE);
-        gtk_window_set_focus_on_map(w, FALSE);
-        GdkGeometry hints{};
-        hints.min_width = 256;
-        hints.min_height = 144;
-        hints.min_aspect = hints.max_aspect = 16.0 / 9.0;
-        gtk_window_set_geometry_hints(w, nullptr, &hints,
-                                      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
-        if (GApplication* app = g_application_get_default()) gtk_window_set_application(w, GTK_APPLICATION(app));
-
+        : restore_(std::move(restore)),
+          floating_(FloatingWindowConfig{"Brindlemar \u00b7 Imagen en imagen", 384, 216, 256, 144, 16.0 / 9.0},
+                    std::move(closed)) {
+        GtkWindow* w = floating_.window();
         GtkWidget* overlay = gtk_overlay_new();
         box_ = gtk_event_box_new();
         paintBlack(box_);
@@ -74,17 +51,12 @@ public:
         gtk_widget_set_valign(back, GTK_ALIGN_START);
         gtk_widget_set_margin_top(back, 8);
         gtk_widget_set_margin_end(back, 8);
-        g_signal_connect(back, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
-                             auto restore = static_cast<PictureInPictureWindow*>(d)->restore_;
-                             restore();  // may destroy this window
-                         }), this);
+        handlers_.connect(back, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                              auto restore = static_cast<PictureInPictureWindow*>(d)->restore_;
+                              restore();  // may destroy this window
+                          }), this);
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay), back);
         gtk_container_add(GTK_CONTAINER(w), overlay);
-        deleteSignal_ = g_signal_connect(w, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
-                                             auto closed = static_cast<PictureInPictureWindow*>(d)->closed_;
-                                             closed();  // destroys this window
-                                             return TRUE;
-                                         }), this);
         // Bottom-right of the screen, clear of its edges.
         gtk_window_set_gravity(w, GDK_GRAVITY_SOUTH_EAST);
         if (std::optional<GdkRectangle> area = workAreaNear(nullptr))
@@ -93,9 +65,9 @@ public:
     }
 
     ~PictureInPictureWindow() {
-        g_clear_signal_handler(&deleteSignal_, window_.get());
+        handlers_.clear();
+        // The video is the player's: it leaves before the window goes.
         if (GtkWidget* video = gtk_bin_get_child(GTK_BIN(box_))) gtk_container_remove(GTK_CONTAINER(box_), video);
-        gtk_widget_destroy(GTK_WIDGET(window_.get()));
     }
 
     // Hands the video back to `box`.
@@ -105,52 +77,52 @@ public:
 
 private:
     std::function<void()> restore_;
-    std::function<void()> closed_;
-    GRef<GtkWindow> window_;
+    FloatingWindow floating_;
     GtkWidget* box_ = nullptr;
-    gulong deleteSignal_ = 0;
+    SignalHandlers handlers_;
 };
 
-class GtkPlayerView;
-std::vector<GtkPlayerView*>& liveViews() {
-    static std::vector<GtkPlayerView*> views;
-    return views;
-}
-
+// Keys during playback (Space, Left, Right) reach the view through its toplevel
+// window, before the focused widget (the page) sees them; the view follows its
+// toplevel when it moves to another window.
 class GtkPlayerView final : public PlayerView {
 public:
     explicit GtkPlayerView(View& content)
         : host_(ref(hostOf(content))),
           controls_(PlayerControls::Actions{[this] { toggleFullscreen(); }, [this] { startPictureInPicture(); }}) {
-        root_ = ref(gtk_overlay_new());
+        root_ = sink(gtk_overlay_new());
         video_ = gtk_event_box_new();
         paintBlack(video_);
         gtk_widget_add_events(video_, GDK_POINTER_MOTION_MASK);
-        g_signal_connect(video_, "motion-notify-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
-                             static_cast<GtkPlayerView*>(d)->controls_.poke();
-                             return FALSE;
-                         }), this);
+        handlers_.connect(video_, "motion-notify-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
+                              static_cast<GtkPlayerView*>(d)->controls_.poke();
+                              return FALSE;
+                          }), this);
+        handlers_.connect(root_.get(), "hierarchy-changed", G_CALLBACK(+[](GtkWidget*, GtkWidget*, gpointer d) {
+                              static_cast<GtkPlayerView*>(d)->followToplevel();
+                          }), this);
         gtk_container_add(GTK_CONTAINER(root_.get()), video_);
         gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), controls_.widget());
-        gtk_overlay_add_overlay(host_.get(), root_.get());
+        if (host_) gtk_overlay_add_overlay(host_.get(), root_.get());
         gtk_widget_show_all(root_.get());
-        liveViews().push_back(this);
     }
 
     ~GtkPlayerView() override {
-        std::erase(liveViews(), this);
         pip_.reset();
         leaveFullscreen();
+        handlers_.clear();
+        keys_.clear();
         removeFromSuperview();
     }
 
-    void setPlayer(Player* player) override {
+    void setPlayer(std::weak_ptr<Player> player) override {
         controls_.setPlayer(player);
         if (GtkWidget* current = gtk_bin_get_child(GTK_BIN(video_)))
             gtk_container_remove(GTK_CONTAINER(video_), current);
-        player_ = player;
-        if (!player) return;
-        if (GtkWidget* widget = videoWidgetOf(*player)) moveInto(widget, GTK_CONTAINER(video_));
+        player_ = std::move(player);
+        auto current = player_.lock();
+        if (!current) return;
+        if (GtkWidget* widget = videoWidgetOf(*current)) moveInto(widget, GTK_CONTAINER(video_));
     }
 
     void setAllowsPictureInPicturePlayback(bool allowed) override {
@@ -170,11 +142,10 @@ public:
         gtk_widget_set_margin_start(button, edgeMargin);
         gtk_widget_set_margin_top(button, edgeMargin);
         backAction_ = std::move(action);
-        g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
-                             auto action = static_cast<GtkPlayerView*>(data)->backAction_;
-                             if (action) action();  // may destroy this view
-                         }),
-                         this);
+        handlers_.connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+                              auto action = static_cast<GtkPlayerView*>(data)->backAction_;
+                              if (action) action();  // may destroy this view
+                          }), this);
         gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), button);
         gtk_widget_show(button);
     }
@@ -194,27 +165,33 @@ public:
 
     void moveOver(View& content) override {
         GtkOverlay* target = hostOf(content);
-        if (target == host_.get()) return;
+        if (!target || target == host_.get()) return;
         removeFromSuperview();
         host_ = ref(target);
         gtk_overlay_add_overlay(host_.get(), root_.get());
     }
 
     void removeFromSuperview() override {
-        if (gtk_widget_get_parent(root_.get()) == GTK_WIDGET(host_.get()))
+        if (host_ && gtk_widget_get_parent(root_.get()) == GTK_WIDGET(host_.get()))
             gtk_container_remove(GTK_CONTAINER(host_.get()), root_.get());
+    }
+
+private:
+    void followToplevel() {
+        keys_.clear();
+        GtkWindow* toplevel = toplevelWindow();
+        if (!toplevel) return;
+        keys_.connect(toplevel, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer d) -> gboolean {
+                          return static_cast<GtkPlayerView*>(d)->handleKey(event);
+                      }), this);
     }
 
     bool handleKey(GdkEventKey* event) {
         if (!gtk_widget_is_visible(root_.get()) || !gtk_widget_get_mapped(root_.get())) return false;
-        GtkWidget* toplevel = gtk_widget_get_toplevel(root_.get());
-        GdkWindow* window = toplevel ? gtk_widget_get_window(toplevel) : nullptr;
-        if (!window || gdk_window_get_toplevel(event->window) != window) return false;
         if (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK)) return false;
         return controls_.handleKey(event->keyval);
     }
 
-private:
     GtkWindow* toplevelWindow() const {
         GtkWidget* toplevel = gtk_widget_get_toplevel(root_.get());
         return GTK_IS_WINDOW(toplevel) ? GTK_WINDOW(toplevel) : nullptr;
@@ -240,7 +217,7 @@ private:
     }
 
     void startPictureInPicture() {
-        if (!pipAllowed_ || pip_ || !player_) return;
+        if (!pipAllowed_ || pip_ || player_.expired()) return;
         GtkWidget* video = gtk_bin_get_child(GTK_BIN(video_));
         if (!video) return;
         leaveFullscreen();
@@ -264,8 +241,10 @@ private:
     GRef<GtkOverlay> host_;
     GRef<GtkWidget> root_;
     GtkWidget* video_ = nullptr;
+    SignalHandlers handlers_;
     PlayerControls controls_;
-    Player* player_ = nullptr;
+    std::weak_ptr<Player> player_;
+    SignalHandlers keys_;  // on the toplevel window, for as long as it is ours
     bool pipAllowed_ = false;
     PictureInPictureDelegate pipDelegate_;
     std::unique_ptr<PictureInPictureWindow> pip_;
@@ -277,11 +256,6 @@ private:
 
 std::unique_ptr<PlayerView> createPlayerView(View& content) {
     return std::make_unique<GtkPlayerView>(content);
-}
-
-bool playerViewsHandleKey(GdkEventKey* event) {
-    auto views = liveViews();
-    return std::any_of(views.begin(), views.end(), [event](GtkPlayerView* view) { return view->handleKey(event); });
 }
 
 }  // namespace brindlemar::gtk

@@ -1,15 +1,14 @@
 #include "platform/gtk/gtk_view.hpp"
 
+#include "platform/gtk/gref.hpp"
+
 namespace brindlemar::gtk {
 
 void moveInto(GtkWidget* child, GtkContainer* container) {
     // Keep the child alive while it has no parent.
-    g_object_ref(child);
+    GRef<GtkWidget> keep = ref(child);
     if (GtkWidget* parent = gtk_widget_get_parent(child)) {
-        if (parent == GTK_WIDGET(container)) {
-            g_object_unref(child);
-            return;
-        }
+        if (parent == GTK_WIDGET(container)) return;
         gtk_container_remove(GTK_CONTAINER(parent), child);
     }
     if (GTK_IS_BIN(container)) {
@@ -18,7 +17,6 @@ void moveInto(GtkWidget* child, GtkContainer* container) {
     }
     gtk_container_add(container, child);
     gtk_widget_show(child);
-    g_object_unref(child);
 }
 
 std::optional<GdkRectangle> workAreaNear(GdkWindow* near) {

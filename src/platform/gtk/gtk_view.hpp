@@ -15,8 +15,11 @@ public:
     virtual GtkOverlay* host() const = 0;
 };
 
+// The overlay of a content view made by this backend; nullptr for any other view
+// (never an exception: this is reached from C callbacks).
 inline GtkOverlay* hostOf(View& view) {
-    return dynamic_cast<GtkView&>(view).host();
+    auto* gtkView = dynamic_cast<GtkView*>(&view);
+    return gtkView ? gtkView->host() : nullptr;
 }
 
 // Moves `child` out of whatever contains it into `container` (replacing the

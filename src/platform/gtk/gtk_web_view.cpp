@@ -70,8 +70,8 @@ public:
         auto* widget = g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(),
                                     "user-content-manager", content.get(), "settings",
                                     settings.get(), "website-policies", policies.get(), nullptr);
-        view_ = adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
-        host_ = adopt(GTK_OVERLAY(g_object_ref_sink(gtk_overlay_new())));
+        view_ = sink(WEBKIT_WEB_VIEW(widget));
+        host_ = sink(GTK_OVERLAY(gtk_overlay_new()));
         gtk_container_add(GTK_CONTAINER(host_.get()), GTK_WIDGET(view_.get()));
         gtk_widget_show_all(GTK_WIDGET(host_.get()));
         policySignal_ = g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
@@ -81,12 +81,16 @@ public:
         messageSignal_ = g_signal_connect(view_.get(), "user-message-received",
                                           G_CALLBACK(onUserMessage), this);
         loadSignal_ = g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+        failedSignal_ = g_signal_connect(view_.get(), "load-failed", G_CALLBACK(onLoadFailed), this);
     }
 
     ~GtkWebView() override {
+        // Cookie stores still under way finish without telling anyone.
+        g_cancellable_cancel(cancellable_.get());
         g_clear_handle_id(&loadTimeout_, g_source_remove);
         g_clear_signal_handler(&messageSignal_, view_.get());
         g_clear_signal_handler(&loadSignal_, view_.get());
+        g_clear_signal_handler(&failedSignal_, view_.get());
         g_clear_signal_handler(&policySignal_, view_.get());
         g_clear_signal_handler(&createSignal_, view_.get());
         g_clear_signal_handler(&terminatedSignal_, view_.get());
@@ -102,10 +106,12 @@ public:
 
     void loadHtml(const std::string& html) override {
         g_clear_handle_id(&loadTimeout_, g_source_remove);
+        statusPageRequested_ = true;
         webkit_web_view_load_html(view_.get(), html.c_str(), nullptr);
     }
 
     void loadRequest(const std::string& url, std::chrono::seconds timeout) override {
+        statusPageRequested_ = false;
         webkit_web_view_load_uri(view_.get(), url.c_str());
         // A request that has not started to arrive within the timeout is given up.
         g_clear_handle_id(&loadTimeout_, g_source_remove);
@@ -117,6 +123,27 @@ public:
         webkit_web_view_evaluate_javascript(view_.get(), script.c_str(),
                                             static_cast<gssize>(script.size()), nullptr, nullptr,
                                             nullptr, nullptr, nullptr);
+    }
+
+    void addCookie(const HttpCookie& cookie, std::function<void(bool)> done) override {
+        g_autoptr(GUri) origin = g_uri_parse(cookie.origin.c_str(), G_URI_FLAGS_NONE, nullptr);
+        auto* pending = new PendingCookie{std::move(done), cancellable_};
+        if (!origin || !g_uri_get_host(origin)) {
+            g_idle_add(onCookieRefused, pending);
+            return;
+        }
+        // A host-only session cookie: no leading dot, no expiry.
+        SoupCookie* soupCookie = soup_cookie_new(cookie.name.c_str(), cookie.value.c_str(),
+                                                 g_uri_get_host(origin), cookie.path.c_str(), -1);
+        soup_cookie_set_http_only(soupCookie, cookie.httpOnly);
+        soup_cookie_set_same_site_policy(soupCookie, cookie.sameSiteStrict
+                                                         ? SOUP_SAME_SITE_POLICY_STRICT
+                                                         : SOUP_SAME_SITE_POLICY_LAX);
+        WebKitCookieManager* manager = webkit_website_data_manager_get_cookie_manager(
+            webkit_web_view_get_website_data_manager(view_.get()));
+        webkit_cookie_manager_add_cookie(manager, soupCookie, cancellable_.get(), onCookieAdded,
+                                         pending);
+        soup_cookie_free(soupCookie);
     }
 
     void performEdit(MenuAction action) override {
@@ -201,10 +228,41 @@ private:
         if (self->events_.webProcessTerminated) self->events_.webProcessTerminated();
     }
 
+    struct PendingCookie {
+        std::function<void(bool)> done;
+        GRef<GCancellable> cancellable;
+    };
+
+    static void onCookieAdded(GObject* manager, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<PendingCookie> pending(static_cast<PendingCookie*>(data));
+        g_autoptr(GError) error = nullptr;
+        const bool stored = webkit_cookie_manager_add_cookie_finish(
+            WEBKIT_COOKIE_MANAGER(manager), result, &error);
+        // Cancelled: the view is gone, and so is whoever asked.
+        if (g_cancellable_is_cancelled(pending->cancellable.get())) return;
+        pending->done(stored);
+    }
+
+    // A cookie with no host to belong to is refused, on a later turn as promised.
+    static gboolean onCookieRefused(gpointer data) {
+        std::unique_ptr<PendingCookie> pending(static_cast<PendingCookie*>(data));
+        if (!g_cancellable_is_cancelled(pending->cancellable.get())) pending->done(false);
+        return G_SOURCE_REMOVE;
+    }
+
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<GtkWebView*>(data);
         if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED)
             g_clear_handle_id(&self->loadTimeout_, g_source_remove);
+    }
+
+    // A load of the service that fails after the shell has asked for a status page
+    // (the service died while its page loaded) must not put WebKit's error page
+    // over that newer status page. Other failures keep WebKit's page.
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, char* uri, GError* error, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return FALSE;
+        return self->statusPageRequested_ && g_strcmp0(uri, "about:blank") != 0;
     }
 
     static gboolean onLoadTimeout(gpointer data) {
@@ -217,12 +275,15 @@ private:
     WebViewEvents events_;
     GRef<WebKitWebContext> context_;
     GRef<WebKitWebView> view_;
+    GRef<GCancellable> cancellable_ = adopt(g_cancellable_new());
     GRef<GtkOverlay> host_;
     std::string extensionDirectory_;
     std::vector<std::string> handlerNames_;
     gulong contextSignal_ = 0;
     gulong messageSignal_ = 0;
     gulong loadSignal_ = 0;
+    gulong failedSignal_ = 0;
+    bool statusPageRequested_ = false;  // the latest load the shell asked for is a status page
     gulong policySignal_ = 0;
     gulong createSignal_ = 0;
     gulong terminatedSignal_ = 0;

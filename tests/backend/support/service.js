@@ -4,6 +4,7 @@
 // and data directory in a temporary tree.
 
 const { spawn } = require('node:child_process');
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const http = require('node:http');
 const os = require('node:os');
@@ -17,7 +18,16 @@ function tempTree(prefix = 'brindlemar-test-') {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
-// opts: { home, dataDir, port = 0, env = {}, uid, gid, backend = BACKEND }
+// The secret of each running service, by port: request() sends it as the shell's
+// cookie unless the caller passes its own Cookie header (null for none).
+const secrets = new Map();
+
+function newSecret() {
+  return crypto.randomBytes(32).toString('hex');
+}
+
+// opts: { home, dataDir, port = 0, env = {}, uid, gid, backend = BACKEND,
+//         token = a fresh secret (null: started unlocked, without BRINDLEMAR_TOKEN) }
 // Resolves to { proc, port, origin, output(), stop() } once the readiness line is seen;
 // rejects if the process exits first.
 function startService(opts) {
@@ -33,6 +43,8 @@ function startService(opts) {
     PORT: String(opts.port ?? 0),
     ...opts.env,
   };
+  const token = opts.token === undefined ? newSecret() : opts.token;
+  if (token !== null) env.BRINDLEMAR_TOKEN = token;
   const backend = opts.backend || BACKEND;
   const spawnOpts = { cwd: backend, env, stdio: ['ignore', 'pipe', 'pipe'] };
   if (opts.uid !== undefined) Object.assign(spawnOpts, { uid: opts.uid, gid: opts.gid });
@@ -40,6 +52,7 @@ function startService(opts) {
   let out = '';
   const svc = {
     proc,
+    token,
     output: () => out,
     exited: new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal }))),
     async stop() {
@@ -54,6 +67,8 @@ function startService(opts) {
       if (m && !svc.port) {
         svc.port = Number(m[1]);
         svc.origin = `http://127.0.0.1:${svc.port}`;
+        if (token !== null) secrets.set(svc.port, token);
+        svc.exited.then(() => { if (secrets.get(svc.port) === token) secrets.delete(svc.port); });
         resolve(svc);
       }
     };
@@ -76,9 +91,11 @@ function copyBackend(dest) {
 // { status, headers, body (Buffer) }.
 function request(port, { method = 'GET', path: p = '/', headers = {}, body } = {}) {
   return new Promise((resolve, reject) => {
-    const all = { Host: `127.0.0.1:${port}`, ...headers };
-    // Host: null sends no Host header at all.
+    const secret = secrets.get(port);
+    const all = { Host: `127.0.0.1:${port}`, ...(secret ? { Cookie: `brindlemar_token=${secret}` } : {}), ...headers };
+    // Host: null sends no Host header at all, Cookie: null no cookie.
     if (all.Host === null) delete all.Host;
+    if (all.Cookie === null) delete all.Cookie;
     const req = http.request({
       host: '127.0.0.1', port, method, path: p, headers: all, agent: false, setHost: false,
     }, (res) => {
@@ -118,4 +135,4 @@ async function scanned(port, timeoutMs = 10000) {
   }
 }
 
-module.exports = { BACKEND, SERVER, tempTree, copyBackend, startService, request, postJson, getJson, scanned };
+module.exports = { newSecret, BACKEND, SERVER, tempTree, copyBackend, startService, request, postJson, getJson, scanned };

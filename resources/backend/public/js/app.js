@@ -112,7 +112,9 @@ function schedulePoll() {
   clearTimeout(pollTimer);
   const scanning = view.lib && view.lib.scan.running;
   const probing = view.lib && view.lib.probing && view.lib.probing.pending > 0;
-  if (scanning || probing || view.offline) pollTimer = setTimeout(poll, scanning ? 1000 : probing ? 2000 : 5000);
+  const unsaved = view.lib && view.lib.saveProblem;
+  // Slowly even when idle, so that changes the service could not save are told.
+  pollTimer = setTimeout(poll, scanning ? 1000 : probing ? 2000 : view.offline || unsaved ? 5000 : 15000);
 }
 
 async function poll() {
@@ -159,8 +161,15 @@ function renderStatus() {
   }
   const list = (lib && lib.problems) || [];
   const notice = lib && lib.notice;
-  problems.hidden = list.length === 0 && !notice;
+  const unsaved = lib && lib.saveProblem;
+  problems.hidden = list.length === 0 && !notice && !unsaved;
   problems.replaceChildren();
+  if (unsaved) {
+    const p = document.createElement('p');
+    p.className = 'problems-notice';
+    p.textContent = unsaved;
+    problems.append(p);
+  }
   if (notice) {
     const p = document.createElement('p');
     p.className = 'problems-notice';

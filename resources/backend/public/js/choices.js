@@ -1,20 +1,24 @@
 // The audio and subtitle choices the page offers, with their Spanish names. The value is
 // what the shell receives: a keyword, or a language tag it matches against the tracks.
 
-const LANGUAGES = [
-  ['es', 'Español'],
-  ['es-419', 'Español (Latinoamérica)'],
-  ['en', 'Inglés'],
-  ['fr', 'Francés'],
-  ['de', 'Alemán'],
-  ['it', 'Italiano'],
-  ['pt', 'Portugués'],
-  ['pt-BR', 'Portugués (Brasil)'],
-  ['ja', 'Japonés'],
-  ['ko', 'Coreano'],
-  ['zh', 'Chino'],
-  ['ru', 'Ruso'],
-];
+const LANGUAGE_TAGS = ['es', 'es-419', 'en', 'fr', 'de', 'it', 'pt', 'pt-BR', 'ja', 'ko', 'zh', 'ru'];
+
+const spanishNames = new Intl.DisplayNames(['es'], { type: 'language' });
+
+// A language tag as a Spanish reader names it, first letter capitalised ("es-419" ->
+// "Español latinoamericano"); the tag itself when it is not a language.
+export function languageName(tag) {
+  let name;
+  try {
+    name = spanishNames.of(tag);
+  } catch {
+    return tag;
+  }
+  if (!name || name === tag) return tag;
+  return name.charAt(0).toLocaleUpperCase('es') + name.slice(1);
+}
+
+const LANGUAGES = LANGUAGE_TAGS.map((tag) => [tag, languageName(tag)]);
 
 export const AUDIO_CHOICES = [
   ['original', 'Original'],
@@ -31,5 +35,5 @@ export const SUBTITLE_CHOICES = [
 // A value saved earlier that is no longer in the list still gets a readable name.
 export function choiceLabel(choices, value) {
   const hit = choices.find(([v]) => v === value);
-  return hit ? hit[1] : value;
+  return hit ? hit[1] : languageName(value);
 }

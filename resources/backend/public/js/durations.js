@@ -11,7 +11,8 @@ export class DurationProbe {
   constructor({ report, busy }) {
     this.report = report;
     this.busy = busy;
-    this.queue = [];
+    // Ids waiting, in order (a Set keeps insertion order and answers "queued?" at once).
+    this.queue = new Set();
     this.tried = new Set();
     this.running = false;
     this.waiting = 0;
@@ -20,9 +21,7 @@ export class DurationProbe {
   // items: the library list; those without a duration are queued.
   want(items) {
     for (const item of items) {
-      if (!item.duration && !this.tried.has(item.id) && !this.queue.includes(item.id)) {
-        this.queue.push(item.id);
-      }
+      if (!item.duration && !this.tried.has(item.id)) this.queue.add(item.id);
     }
     this._next();
   }
@@ -41,8 +40,9 @@ export class DurationProbe {
       this._later(5000);
       return;
     }
-    const id = this.queue.shift();
-    if (!id) return;
+    const [id] = this.queue;
+    if (id === undefined) return;
+    this.queue.delete(id);
     this.tried.add(id);
     this.running = true;
     const video = document.createElement('video');
