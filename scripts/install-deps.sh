@@ -8,7 +8,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config libgtk-3-dev libwebkit2gtk-4.1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
   libicu-dev libgtest-dev librsvg2-bin dpkg-dev)
 run_pkgs=(nodejs gstreamer1.0-gtk3 gstreamer1.0-x gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  gstreamer1.0-plugins-bad gstreamer1.0-libav)
+  gstreamer1.0-plugins-bad gstreamer1.0-libav ffmpeg)
 test_pkgs=(xvfb xauth xdotool x11-utils imagemagick at-spi2-core python3-pyatspi python3-gi
   python3-dbusmock dbus dbus-x11 ffmpeg openbox clang libclang-rt-14-dev iproute2 procps
   util-linux fonts-dejavu-core gstreamer1.0-tools chromium

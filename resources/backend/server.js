@@ -16,7 +16,8 @@ const { LibraryState, MEDIA_ID } = require('./lib/state');
 const { Library } = require('./lib/library');
 const { makeApi } = require('./lib/api');
 const { makeStatic } = require('./lib/static');
-const { sendMedia } = require('./lib/media');
+const { sendMedia, sendPoster } = require('./lib/media');
+const { MediaProbe } = require('./lib/probe');
 const { checkRequest, serviceOrigin } = require('./lib/http-guard');
 const { makeLock } = require('./lib/access-lock');
 const { videosDir, defaultDataDir } = require('./lib/xdg');
@@ -62,10 +63,12 @@ try {
 const state = new LibraryState(dataDir);
 if (state.note) process.stderr.write(`Brindlemar: ${state.note}\n`);
 
+const probe = new MediaProbe(dataDir, (text) => process.stderr.write(`Brindlemar: ${text}\n`));
 const library = new Library({
   videosDir: videosDir(),
   samplePath: path.join(__dirname, 'sample', 'ejemplo.mkv'),
   state,
+  probe,
 });
 const api = makeApi({ library, state });
 // A save that fails, or works again, changes what the page shows.
@@ -101,18 +104,29 @@ async function onRequest(req, res) {
     refuse(res, 400, 'Dirección no válida.');
     return;
   }
-  if (url.pathname.startsWith('/media/')) {
+  const fileRoute = /^\/(media|posters|subtitles)\/([^/]*)(?:\/(\d{1,3}))?$/.exec(url.pathname);
+  if (fileRoute || /^\/(media|posters|subtitles)\//.test(url.pathname)) {
     if (req.method !== 'GET' && req.method !== 'HEAD') {
       refuse(res, 405, 'Método no permitido.', { Allow: 'GET, HEAD' });
       return;
     }
-    const id = url.pathname.slice('/media/'.length);
-    const item = MEDIA_ID.test(id) ? library.items.get(id) : undefined;
-    if (!item) {
+    const [, kind, id, index] = fileRoute || [];
+    const item = fileRoute && MEDIA_ID.test(id) ? library.items.get(id) : undefined;
+    if (!item || (kind === 'subtitles') !== (index !== undefined)) {
       refuse(res, 404, 'Vídeo desconocido.');
       return;
     }
-    sendMedia(req, res, item);
+    if (kind === 'media') {
+      sendMedia(req, res, item);
+    } else if (kind === 'posters') {
+      const file = probe.posterFile(item);
+      if (file) sendPoster(req, res, file);
+      else refuse(res, 404, 'Este vídeo no tiene cartel.');
+    } else {
+      const sub = library.subtitleFile(id, Number(index));
+      if (sub) sendMedia(req, res, sub);
+      else refuse(res, 404, 'Subtítulos desconocidos.');
+    }
     return;
   }
   if (await api.handle(req, res, url)) return;
@@ -149,7 +163,7 @@ function shutdown() {
   setTimeout(() => process.exit(0), 900).unref();
   server.close();
   if (server.closeAllConnections) server.closeAllConnections();
-  state.flush().finally(() => process.exit(0));
+  Promise.allSettled([state.flush(), probe.flush()]).finally(() => process.exit(0));
 }
 for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP', 'SIGQUIT']) process.on(signal, shutdown);
 

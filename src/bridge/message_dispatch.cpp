@@ -66,9 +66,19 @@ void AppDelegate::didReceiveScriptMessage(const PageMessage& message) {
         if (!text) return;
         std::optional<Url> url = parseUrl(*text);
         if (!url || !isServiceOrigin(*url)) return;
+        // An optional subtitle file, held to the same origin as the video; a value that
+        // is not such an address drops the whole request, as a bad "url" does.
+        std::optional<Url> subtitleUrl;
+        if (auto it = body->find("subtitleUrl"); it != body->end()) {
+            const std::string* subtitleText = it->second.string();
+            if (!subtitleText) return;
+            subtitleUrl = parseUrl(*subtitleText);
+            if (!subtitleUrl || !isServiceOrigin(*subtitleUrl)) return;
+        }
         const double* position = numberMember(*body, "position");
         startNative(*url, position ? *position : 0.0, stringOr(*body, "title", "Brindlemar"),
-                    stringOr(*body, "audio", "original"), stringOr(*body, "subtitles", "off"));
+                    stringOr(*body, "audio", "original"), stringOr(*body, "subtitles", "off"),
+                    subtitleUrl ? subtitleUrl->absoluteString : std::string());
     } else if (*action == "stop") {
         stopNative(false);
     } else if (*action == "pause") {

@@ -170,6 +170,8 @@ enum class MediaCharacteristic { Audible, Legible };
 struct MediaOption {
     std::optional<std::string> extendedLanguageTag;  // the stream's language tag
     std::optional<std::string> localeIdentifier;
+    // A subtitle read from the separate file given to createPlayer, not from the media.
+    bool external = false;
     bool operator==(const MediaOption&) const = default;
 };
 
@@ -367,9 +369,12 @@ public:
     virtual std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) = 0;
 
     // A player for `url`, buffering up to `forwardBuffer` ahead; paused until play().
-    // Its HTTP requests to the cookie's origin (media and subtitles) carry `cookie`.
+    // A non-empty `subtitleUrl` names a subtitle file offered as one more legible
+    // option (marked external). Its HTTP requests to the cookie's origin (media and
+    // subtitles) carry `cookie`.
     virtual std::unique_ptr<Player> createPlayer(const std::string& url,
                                                  std::chrono::seconds forwardBuffer,
+                                                 const std::string& subtitleUrl,
                                                  const std::optional<HttpCookie>& cookie) = 0;
 
     // Lays a new player view over `content`, sized to it and resizing with it.

@@ -13,17 +13,19 @@ constexpr auto startDeadline = std::chrono::milliseconds(10000);
 }  // namespace
 
 void AppDelegate::startNative(const Url& url, double position, const std::string& title,
-                              const std::string& audio, const std::string& subtitles) {
+                              const std::string& audio, const std::string& subtitles,
+                              const std::string& subtitleUrl) {
     stopNative(false);
 
     View* content = window ? window->contentView() : nullptr;
     if (!content) return;
 
-    // The service answers only requests that carry the launch secret.
+    // The service answers only requests that carry the launch secret; the subtitle file
+    // comes from the same origin as the video.
     std::optional<HttpCookie> cookie;
     if (isServiceOrigin(url) && !serviceSecret.empty()) cookie = serviceCookie(serviceSecret);
     std::shared_ptr<Player> newPlayer =
-        platform_.createPlayer(url.absoluteString, forwardBuffer, cookie);
+        platform_.createPlayer(url.absoluteString, forwardBuffer, subtitleUrl, cookie);
     if (!newPlayer) {
         // No player could be built at all: the page hears it as a failed video.
         nativeEvent("error", "");
@@ -72,9 +74,10 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
             if (auto self = weak.lock()) self->playerItemStatusChanged(item);
         });
     });
-    player->loadMediaSelectionOptions([weak, item, audio, subtitles, &platform] {
-        platform.post([weak, item, audio, subtitles] {
-            if (auto self = weak.lock()) self->mediaSelectionLoaded(item, audio, subtitles);
+    const bool external = !subtitleUrl.empty();
+    player->loadMediaSelectionOptions([weak, item, audio, subtitles, external, &platform] {
+        platform.post([weak, item, audio, subtitles, external] {
+            if (auto self = weak.lock()) self->mediaSelectionLoaded(item, audio, subtitles, external);
         });
     });
     player->play();

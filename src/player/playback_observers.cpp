@@ -52,10 +52,23 @@ void AppDelegate::playerTimeTick(double seconds) {
 }
 
 void AppDelegate::mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& observed,
-                                       const std::string& audio, const std::string& subtitles) {
+                                       const std::string& audio, const std::string& subtitles,
+                                       bool externalSubtitles) {
     std::shared_ptr<PlayerItem> item = observed.lock();
     if (!item || !player || player->currentItem() != item) return;
     selectLanguage(audio, MediaCharacteristic::Audible, *item);
+    // A subtitle file the page sent along is what the user asked to see; when it could
+    // not be opened, the subtitle choice applies as usual.
+    if (externalSubtitles) {
+        if (auto options = item->mediaSelectionOptions(MediaCharacteristic::Legible)) {
+            for (std::size_t i = 0; i < options->size(); ++i) {
+                if ((*options)[i].external) {
+                    item->selectMediaOption(i, MediaCharacteristic::Legible);
+                    return;
+                }
+            }
+        }
+    }
     selectLanguage(subtitles, MediaCharacteristic::Legible, *item);
 }
 

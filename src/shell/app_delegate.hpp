@@ -103,8 +103,11 @@ public:
     void setPipState(bool state);
 
     // ---- native player --------------------------------------------------------
+    // A non-empty subtitleUrl is a subtitle file played with the video and shown
+    // from the start, whatever the subtitle choice.
     void startNative(const Url& url, double position, const std::string& title,
-                     const std::string& audio, const std::string& subtitles);
+                     const std::string& audio, const std::string& subtitles,
+                     const std::string& subtitleUrl = "");
     void stopNative(bool notify);
     void closeNative();
     void selectLanguage(const std::string& choice, MediaCharacteristic characteristic,
@@ -114,7 +117,7 @@ public:
     void playerTimeTick(double seconds);
     void nativeStartDue(const std::weak_ptr<Player>& observed);
     void mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& item, const std::string& audio,
-                              const std::string& subtitles);
+                              const std::string& subtitles, bool externalSubtitles = false);
 
     // ---- desktop media controls ---------------------------------------------------
     void publishNowPlaying(const std::string& title, double position);

@@ -67,3 +67,54 @@ test('.ts, .mts and .m2ts files are videos only when they hold a transport strea
   }
   assert.equal(looksLikeTransportStream(packets(3, 188)), true);
 });
+
+test('a video whose name is not UTF-8 keeps its subtitle files, and its facts and poster are read', async (t) => {
+  const { execFileSync } = require('node:child_process');
+  let hasFfmpeg = true;
+  try { execFileSync('ffmpeg', ['-version'], { stdio: 'ignore' }); } catch { hasFfmpeg = false; }
+  const root = tempTree();
+  const videos = path.join(root, 'home', 'Videos');
+  fs.mkdirSync(videos, { recursive: true });
+  // "Canción.mkv" with "Canción.es.srt" and "Canción.srt" beside it, as Latin-1 bytes;
+  // "Canci.srt" and a UTF-8 "Canción.en.srt" name other files.
+  const stem = bytes(videos, '/Canci', [0xf3], 'n');
+  const video = bytes(stem, '.mkv');
+  if (hasFfmpeg) {
+    const made = path.join(root, 'made.mkv');
+    execFileSync('ffmpeg', ['-v', 'error', '-y', '-f', 'lavfi', '-i', 'testsrc=size=320x180:rate=10:duration=2',
+      '-c:v', 'libx264', '-preset', 'ultrafast', made]);
+    fs.renameSync(made, video);
+  } else {
+    fs.writeFileSync(video, 'not really a video');
+  }
+  fs.writeFileSync(bytes(stem, '.es.srt'), '1\n00:00:00,000 --> 00:00:01,000\nHola\n');
+  fs.writeFileSync(bytes(stem, '.srt'), '1\n00:00:00,000 --> 00:00:01,000\nSin idioma\n');
+  fs.writeFileSync(bytes(videos, '/Canci.srt'), 'other');
+  fs.writeFileSync(path.join(videos, 'Canción.en.srt'), 'other');
+
+  const svc = await startService({ home: path.join(root, 'home'), dataDir: path.join(root, 'data') });
+  t.after(() => svc.stop());
+  let lib = await scanned(svc.port);
+  const item = () => lib.items.find((i) => i.title === 'Canci\ufffdn');
+  assert.ok(item(), JSON.stringify(lib.items.map((i) => i.title)));
+  const files = item().subtitles.filter((s) => !s.embedded);
+  assert.deepEqual(files.map((s) => [s.language, s.format]), [['es', 'srt'], [null, 'srt']]);
+  for (const [sub, text] of [[files[0], 'Hola'], [files[1], 'Sin idioma']]) {
+    const r = await request(svc.port, { path: sub.url });
+    assert.equal(r.status, 200);
+    assert.match(r.body.toString(), new RegExp(text));
+  }
+  if (!hasFfmpeg) return;
+  const end = Date.now() + 60000;
+  while (lib.probing.pending > 0 || !item().probed) {
+    if (Date.now() > end) assert.fail('probing did not finish');
+    await new Promise((r) => setTimeout(r, 100));
+    lib = await scanned(svc.port);
+  }
+  assert.deepEqual([item().width, item().height], [320, 180]);
+  assert.ok(item().duration > 1.5 && item().duration < 2.5, String(item().duration));
+  assert.ok(item().poster);
+  const poster = await request(svc.port, { path: item().poster });
+  assert.equal(poster.status, 200);
+  assert.ok(poster.body.length > 0);
+});

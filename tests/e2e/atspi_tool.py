@@ -1,8 +1,8 @@
 """Reads and presses an application's widgets as a screen reader does, through
 AT-SPI. Run with Debian's python3 in the desktop's environment.
 
-  atspi_tool.py dump APP           JSON list of {role, name, text, in_document}
-  atspi_tool.py press APP NAME     does the default action of the first button NAME
+  atspi_tool.py dump APP           JSON list of {role, name, text, in_document, showing, checked}
+  atspi_tool.py press APP NAME     does the default action of the first button or menu item NAME
 """
 
 import json
@@ -37,11 +37,13 @@ def walk(node, depth=0, in_document=False):
     except Exception:
         pass
     try:
-        showing = node.getState().contains(pyatspi.STATE_SHOWING)
+        state = node.getState()
+        showing = state.contains(pyatspi.STATE_SHOWING)
+        checked = state.contains(pyatspi.STATE_CHECKED)
     except Exception:
-        showing = False
+        showing = checked = False
     yield node, {'role': role, 'name': name, 'text': text.replace('\ufffc', '').strip(),
-                 'in_document': in_document, 'showing': showing}
+                 'in_document': in_document, 'showing': showing, 'checked': checked}
     try:
         count = node.childCount
     except Exception:
@@ -66,7 +68,7 @@ def main():
     if command == 'press':
         wanted = sys.argv[3]
         for node, info in walk(app):
-            if info['role'] in ('push button', 'button', 'toggle button') and \
+            if info['role'] in ('push button', 'button', 'toggle button', 'menu item', 'radio menu item') and \
                     wanted in (info['name'], info['text']):
                 node.queryAction().doAction(0)
                 print('true')

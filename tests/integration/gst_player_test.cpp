@@ -143,6 +143,43 @@ TEST(GstPlayerMediaSelection, MediaWithoutSubtitlesHasNoLegibleGroup) {
     EXPECT_TRUE(player->mediaSelectionEnabled(MediaCharacteristic::Audible));
 }
 
+TEST(GstPlayerMediaSelection, SubtitleFileIsOneMoreTrackMarkedExternal) {
+    const std::string srt = media().directory + "/beside.srt";
+    // Longer than the few bytes GStreamer needs to recognise a SubRip file.
+    const char* text =
+        "1\n00:00:00,000 --> 00:00:02,500\nHola desde el archivo de subtítulos\n\n"
+        "2\n00:00:02,500 --> 00:00:05,000\nY esta es la segunda línea del archivo\n";
+    ASSERT_TRUE(g_file_set_contents(srt.c_str(), text, -1, nullptr));
+    auto player = createGstPlayer(fileUri(media().clip), forwardBuffer, fileUri(srt));
+    VideoWindow window;
+    window.show(*player);
+    bool loaded = false;
+    player->loadMediaSelectionOptions([&] { loaded = true; });
+    ASSERT_TRUE(spinUntil([&] { return loaded; }));
+    auto item = player->currentItem();
+    auto subtitles = item->mediaSelectionOptions(MediaCharacteristic::Legible);
+    ASSERT_TRUE(subtitles);
+    ASSERT_EQ(subtitles->size(), 3u);
+    std::vector<std::size_t> external;
+    for (std::size_t i = 0; i < subtitles->size(); ++i)
+        if ((*subtitles)[i].external) external.push_back(i);
+    ASSERT_EQ(external.size(), 1u);
+    EXPECT_EQ((*subtitles)[external[0]].extendedLanguageTag, std::nullopt);
+    item->selectMediaOption(external[0], MediaCharacteristic::Legible);
+    EXPECT_TRUE(spinUntil([&] {
+        return player->selectedMediaOption(MediaCharacteristic::Legible) == external[0];
+    }, 10s));
+    // The embedded tracks are still there to choose.
+    item->selectMediaOption(indexOfTag(*subtitles, "es"), MediaCharacteristic::Legible);
+    EXPECT_TRUE(trackBecomes(*player, MediaCharacteristic::Legible, "es"));
+    const auto audio = item->mediaSelectionOptions(MediaCharacteristic::Audible);
+    ASSERT_TRUE(audio);
+    for (const auto& option : *audio) EXPECT_FALSE(option.external);
+    window.clear();
+    player.reset();
+    EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
+}
+
 struct FailureCase {
     const char* name;
     std::function<std::string(const NotFoundServer&)> url;
@@ -207,7 +244,7 @@ TEST(GstPlayerCookie, SentOnlyToTheCookiesOrigin) {
         cookie.name = "brindlemar_token";
         cookie.value = "0123abcd";
         cookie.origin = c.cookieOrigin;
-        auto player = createGstPlayer(server.url("/media/x"), forwardBuffer, cookie);
+        auto player = createGstPlayer(server.url("/media/x"), forwardBuffer, "", cookie);
         VideoWindow window;
         window.show(*player);
         PlayerEvents events(*player);
@@ -222,6 +259,32 @@ TEST(GstPlayerCookie, SentOnlyToTheCookiesOrigin) {
         player.reset();
         EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
     }
+}
+
+// The subtitle file is fetched with the cookie too, when it comes from the cookie's
+// origin; a file the server cannot give leaves the video playable.
+TEST(GstPlayerCookie, SentWithTheSubtitleFileRequest) {
+    NotFoundServer server;
+    HttpCookie cookie;
+    cookie.name = "brindlemar_token";
+    cookie.value = "0123abcd";
+    cookie.origin = server.url("");
+    auto player = createGstPlayer(fileUri(media().clip), forwardBuffer, server.url("/subtitles/x/0"), cookie);
+    VideoWindow window;
+    window.show(*player);
+    PlayerEvents events(*player);
+    ASSERT_TRUE(spinUntil([&] {
+        for (const auto& head : server.requestHeads())
+            if (head.rfind("GET /subtitles/x/0 ", 0) == 0) return true;
+        return false;
+    }, 10s));
+    for (const auto& head : server.requestHeads())
+        EXPECT_NE(head.find("\r\nCookie: brindlemar_token=0123abcd"), std::string::npos) << head;
+    ASSERT_TRUE(spinUntil([&] { return !events.status.empty(); }, 10s));
+    EXPECT_EQ(events.status.front(), ItemStatus::ReadyToPlay);
+    window.clear();
+    player.reset();
+    EXPECT_TRUE(spinUntil([] { return !playerReleasesPending(); }));
 }
 
 // What the application does when an item fails: the first observer tears the player

@@ -447,10 +447,13 @@ std::unique_ptr<ChildProcess> FakePlatform::launch(const ChildCommand& command, 
 }
 
 std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::chrono::seconds buffer,
+                                                   const std::string& subtitleUrl,
                                                    const std::optional<HttpCookie>& cookie) {
-    calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s");
+    calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s" +
+                    (subtitleUrl.empty() ? "" : " subtitles " + subtitleUrl));
     auto record = std::make_shared<PlayerRecord>();
     record->url = url;
+    record->subtitleUrl = subtitleUrl;
     record->cookie = cookie;
     players.push_back(record);
     return std::make_unique<FakePlayer>(*this, record);

@@ -18,6 +18,7 @@ using namespace std::chrono_literals;
 // What a fake player records, kept after the player itself is gone.
 struct PlayerRecord {
     std::string url;
+    std::string subtitleUrl;
     std::optional<HttpCookie> cookie;
     bool alive = true;
     ItemStatus status = ItemStatus::Unknown;
@@ -162,6 +163,7 @@ public:
     std::optional<std::string> randomBytes(std::size_t count) override;
     std::unique_ptr<ChildProcess> launch(const ChildCommand& command, ChildEvents events) override;
     std::unique_ptr<Player> createPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                         const std::string& subtitleUrl,
                                          const std::optional<HttpCookie>& cookie) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
     std::unique_ptr<Panel> createPanel(const PanelConfig& config, std::function<bool(Panel&)> shouldClose) override;

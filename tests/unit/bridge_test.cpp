@@ -146,6 +146,59 @@ TEST_F(BridgeTest, MessagesThatFailAChangeNothing) {
     }
 }
 
+TEST_F(BridgeTest, SubtitleFileOnTheServiceOriginIsPlayedAndShown) {
+    const std::string subtitles = "http://127.0.0.1:47874/subtitles/1/0";
+    struct Case {
+        const char* name;
+        std::optional<MediaOption> externalOption;  // the file's track, when it opened
+        std::vector<std::string> selections;
+    };
+    const std::vector<Case> cases = {
+        // Chosen over the page's subtitle choice ("en" here) once the streams are known.
+        {"the file opened", MediaOption{{}, {}, true}, {"legible 2"}},
+        {"the file could not be opened", std::nullopt, {"legible 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        post("brindlemarPlayer", play({{"subtitleUrl", subtitles}, {"subtitles", "en"}}));
+        ASSERT_TRUE(started());
+        PlayerRecord& player = platform.lastPlayer();
+        EXPECT_EQ(player.subtitleUrl, subtitles);
+        player.legible = std::vector<MediaOption>{{"es", {}}, {"en", {}}};
+        if (c.externalOption) player.legible->push_back(*c.externalOption);
+        platform.completeMediaSelection(player);
+        platform.runPosted();
+        EXPECT_EQ(player.selections, c.selections);
+    }
+    // Without the key nothing changes.
+    post("brindlemarPlayer", play());
+    EXPECT_EQ(platform.lastPlayer().subtitleUrl, "");
+}
+
+TEST_F(BridgeTest, SubtitleFileOffTheServiceOriginDropsThePlay) {
+    const std::vector<std::pair<const char*, BodyValue>> cases = {
+        {"another port", "http://127.0.0.1:47875/subtitles/1/0"},
+        {"no port", "http://127.0.0.1/subtitles/1/0"},
+        {"https", "https://127.0.0.1:47874/subtitles/1/0"},
+        {"another host", "http://localhost:47874/subtitles/1/0"},
+        {"another site", "http://example.com:47874/x.srt"},
+        {"a file", "file:///home/ana/x.srt"},
+        {"relative", "/subtitles/1/0"},
+        {"unparsable", "http://127.0.0.1:47874/a b.srt"},
+        {"empty", ""},
+        {"not a string", 3.0},
+        {"an object", BodyValue::Object{}},
+    };
+    for (const auto& [name, value] : cases) {
+        SCOPED_TRACE(name);
+        platform.calls.clear();
+        post("brindlemarPlayer", play({{"subtitleUrl", value}}));
+        platform.runPosted();
+        EXPECT_EQ(platform.calls, std::vector<std::string>{});
+        EXPECT_FALSE(started());
+    }
+}
+
 TEST_F(BridgeTest, StopPauseResumeAndSeekReachThePlayer) {
     post("brindlemarPlayer", BodyValue::Object{{"action", "stop"}});
     // Stop is called even when nothing plays: the title is reset, nothing is sent.

@@ -16,6 +16,7 @@ const fsp = require('node:fs/promises');
 const path = require('node:path');
 const { isAudioChoice, isSubtitleChoice, isSeconds } = require('./state');
 const { expandHome, homeDir } = require('./xdg');
+const { nextEpisodes } = require('./series');
 
 const MAX_BODY = 64 * 1024;
 
@@ -129,18 +130,23 @@ function makeApi({ library, state }) {
   }
 
   function status() {
-    return { rev: library.rev, scan: library.scan, problems: library.problemList(), saveProblem: state.saveProblem };
+    const probing = library.probe ? library.probe.progress() : { pending: 0, done: 0 };
+    return { rev: library.rev, scan: library.scan, probing, problems: library.problemList(), saveProblem: state.saveProblem };
   }
 
   const get = {
     '/api/status': () => status(),
-    '/api/library': () => ({
-      ...status(),
-      items: library.list(),
-      folders: library.folders(),
-      prefs: state.data.prefs,
-      notice: state.note,
-    }),
+    '/api/library': () => {
+      const items = library.list();
+      return {
+        ...status(),
+        items,
+        next: nextEpisodes(items),
+        folders: library.folders(),
+        prefs: state.data.prefs,
+        notice: state.note,
+      };
+    },
     '/api/browse': async (url) => {
       const raw = url.searchParams.get('path');
       const dir = path.resolve(expandHome(raw && raw.trim() ? raw.trim() : homeDir(process.env)));

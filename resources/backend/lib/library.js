@@ -6,6 +6,8 @@ const crypto = require('node:crypto');
 const fsp = require('node:fs/promises');
 const path = require('node:path');
 const { scanRoots, videoType, displayName } = require('./scan');
+const { parseEpisode } = require('./series');
+const { subtitleType } = require('./subtitles');
 
 const SAMPLE_ID = 'ejemplo';
 
@@ -40,8 +42,11 @@ function errorText(code) {
 class Library {
   // videosDir: the user's default videos folder; samplePath: the bundled clip (may be
   // missing); state: LibraryState (folders are read from and written to it).
-  constructor({ videosDir, samplePath, state }) {
+  // probe: a MediaProbe, or null to read nothing from the files themselves.
+  constructor({ videosDir, samplePath, state, probe = null }) {
     this.videosDir = videosDir;
+    this.probe = probe;
+    if (probe) probe.onChange = () => this._touch();
     this.samplePath = samplePath;
     this.state = state;
     this.items = new Map();
@@ -83,7 +88,7 @@ class Library {
       this.items.set(SAMPLE_ID, {
         id: SAMPLE_ID, path: this.samplePath, root: null, title: 'Ejemplo',
         folder: 'Incluido con Brindlemar', size: st.size, mtimeMs: 0,
-        type: videoType(this.samplePath),
+        type: videoType(this.samplePath), subtitles: [], series: null,
       });
       this._touch();
     } catch {
@@ -118,11 +123,13 @@ class Library {
         found.add(id);
         this.scan.files += 1;
         const old = this.items.get(id);
-        if (!old || old.size !== f.size || old.mtimeMs !== f.mtimeMs) {
+        const subtitles = f.subtitles || [];
+        if (!old || old.size !== f.size || old.mtimeMs !== f.mtimeMs
+            || JSON.stringify(old.subtitles) !== JSON.stringify(subtitles)) {
           this.items.set(id, {
             id, path: f.path, root: f.root, title: titleFromFile(f.path),
             folder: folderLabel(f.root, f.path), size: f.size, mtimeMs: f.mtimeMs,
-            type: videoType(f.path),
+            type: videoType(f.path), subtitles, series: parseEpisode(displayName(f.path)),
           });
           this._touch();
         }
@@ -142,6 +149,10 @@ class Library {
       }
       this.problems = problems;
       this.missing = missing;
+      if (this.probe) {
+        this.probe.prune(new Set(this.items.keys()));
+        this.probe.want([...this.items.values()]);
+      }
       this.scan = {
         running: false, folders: this.scan.folders, files: this.scan.files,
         current: null, finishedAt: Date.now(),
@@ -209,24 +220,47 @@ class Library {
     return true;
   }
 
-  // The list the page shows: catalogue entries joined with what the state remembers.
+  // The list the page shows: catalogue entries joined with what the state remembers
+  // and what the files say of themselves. Posters and subtitles are named by address
+  // only; the version in a poster's address changes when the file does.
   list() {
     const out = [];
     for (const item of this.items.values()) {
       const e = this.state.entry(item.id);
+      const { facts, poster } = this.probe ? this.probe.known(item) : { facts: null, poster: false };
       out.push({
         id: item.id,
         title: item.title,
         folder: item.folder,
         size: item.size,
         added: item.mtimeMs,
-        duration: e.duration || null,
+        duration: (facts && facts.duration) || e.duration || null,
         position: e.position || 0,
         watched: e.watched === true,
         updatedAt: e.updatedAt || 0,
+        probed: facts !== null,
+        width: facts ? facts.width : null,
+        height: facts ? facts.height : null,
+        audio: facts ? facts.audio.map((t) => ({ language: t.language, title: t.title })) : [],
+        subtitles: [
+          ...(facts ? facts.subtitles.map((t) => ({ language: t.language, title: t.title, embedded: true })) : []),
+          ...item.subtitles.map((s, i) => ({
+            language: s.language, embedded: false, url: `/subtitles/${item.id}/${i}`,
+            format: path.extname(displayName(s.path)).slice(1).toLowerCase(),
+          })),
+        ],
+        poster: poster ? `/posters/${item.id}?v=${Math.floor(item.mtimeMs).toString(36)}-${item.size.toString(36)}` : null,
+        series: item.series ? { ...item.series } : null,
       });
     }
     return out;
+  }
+
+  // The subtitle file `index` beside video `id`: { path, type } or null.
+  subtitleFile(id, index) {
+    const item = this.items.get(id);
+    const sub = item && Number.isInteger(index) ? item.subtitles[index] : undefined;
+    return sub ? { path: sub.path, type: subtitleType(displayName(sub.path)) } : null;
   }
 }
 

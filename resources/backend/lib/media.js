@@ -1,6 +1,7 @@
 'use strict';
 // Sends a library file, honouring single byte-range requests (players seek with them).
 
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const { pipeline } = require('node:stream');
 
@@ -89,4 +90,34 @@ function sendMedia(req, res, item, { stallMs = STALL_MS } = {}) {
   });
 }
 
-module.exports = { sendMedia, parseRange };
+// A poster: its address carries the video's version, so it may be kept a long time.
+function sendPoster(req, res, file) {
+  fs.readFile(file, (err, body) => {
+    if (err) {
+      res.writeHead(404, { 'Content-Type': 'text/plain; charset=utf-8' });
+      res.end('Este vídeo no tiene cartel.');
+      return;
+    }
+    const etag = `"${body.length.toString(16)}-${hashOf(body)}"`;
+    const headers = {
+      'Content-Type': 'image/jpeg',
+      'Cache-Control': 'private, max-age=604800',
+      'ETag': etag,
+      'X-Content-Type-Options': 'nosniff',
+    };
+    if (req.headers['if-none-match'] === etag) {
+      res.writeHead(304, headers);
+      res.end();
+      return;
+    }
+    headers['Content-Length'] = body.length;
+    res.writeHead(200, headers);
+    res.end(req.method === 'HEAD' ? undefined : body);
+  });
+}
+
+function hashOf(buf) {
+  return crypto.createHash('sha1').update(buf).digest('hex').slice(0, 16);
+}
+
+module.exports = { sendMedia, sendPoster, parseRange };

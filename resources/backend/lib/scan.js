@@ -8,6 +8,7 @@
 
 const fsp = require('node:fs/promises');
 const path = require('node:path');
+const { matchSubtitles, subtitleType } = require('./subtitles');
 
 const VIDEO_TYPES = {
   '.mp4': 'video/mp4',
@@ -79,12 +80,19 @@ const DOT = 0x2e;
 const LOST_FOUND = Buffer.from('lost+found');
 const SEP = Buffer.from(path.sep);
 
+function joinName(dir, name) {
+  return dir[dir.length - 1] === SEP[0] ? Buffer.concat([dir, name]) : Buffer.concat([dir, SEP, name]);
+}
+
 function isSkipped(name) {
   return name[0] === DOT || name.equals(LOST_FOUND);
 }
 
 // Scans each root in turn. Callbacks:
-//   onFile({ path, root, size, mtimeMs })   a video file (path: a Buffer)
+//   onFile({ path, root, size, mtimeMs, subtitles })
+//                                           a video file (path: a Buffer); subtitles:
+//                                           the subtitle files beside it,
+//                                           [{ path (a Buffer), language }]
 //   onDir(dir)                              a folder is about to be read
 //   onError(dir, code)                      a folder that exists could not be read
 //   onMissing(root)                         a root that does not exist
@@ -125,9 +133,14 @@ async function walk(dir, root, st, depth, seen, cb) {
   }
   entries.sort((a, b) => Buffer.compare(a.name, b.name));
   const subdirs = [];
+  // Subtitle names are matched as Latin-1 text: one character per byte, so any name,
+  // UTF-8 or not, comes back to the same bytes.
+  const subtitleNames = entries
+    .map((e) => (!isSkipped(e.name) && !e.isDirectory() ? e.name.toString('latin1') : null))
+    .filter((name) => name !== null && subtitleType(name));
   for (const ent of entries) {
     if (isSkipped(ent.name)) continue;
-    const full = dir[dir.length - 1] === SEP[0] ? Buffer.concat([dir, ent.name]) : Buffer.concat([dir, SEP, ent.name]);
+    const full = joinName(dir, ent.name);
     let isDir = ent.isDirectory();
     let isFile = ent.isFile();
     let info = null;
@@ -149,7 +162,9 @@ async function walk(dir, root, st, depth, seen, cb) {
         continue; // removed since readdir
       }
       if (!(await hasVideoContent(full))) continue;
-      cb.onFile({ path: full, root, size: info.size, mtimeMs: info.mtimeMs });
+      const subtitles = matchSubtitles(ent.name.toString('latin1'), subtitleNames)
+        .map((sub) => ({ path: joinName(dir, Buffer.from(sub.name, 'latin1')), language: sub.language }));
+      cb.onFile({ path: full, root, size: info.size, mtimeMs: info.mtimeMs, subtitles });
     }
   }
   for (const [sub, info] of subdirs) {

@@ -51,15 +51,19 @@ void freeSourceCookie(gpointer data, GClosure*) { delete static_cast<SourceCooki
 }  // namespace
 
 void sendCookieWithHttpSources(GstElement* pipeline, const HttpCookie& cookie) {
-    auto* data = new SourceCookie;
-    if (!parseOrigin(cookie.origin.c_str(), data->origin)) {
-        delete data;
-        return;
+    SourceCookie data;
+    if (!parseOrigin(cookie.origin.c_str(), data.origin)) return;
+    data.pair = cookie.name + "=" + cookie.value;
+    // playbin announces the media's source with "source-setup", but the subtitle file's
+    // source (in a decoder of its own) only with "element-setup", as one of every
+    // element it adds. Each handler owns a copy, freed with the pipeline; no handler id
+    // to keep, as nothing disconnects them earlier. Setting the cookie twice on the
+    // media's source is harmless.
+    for (const char* signal : {"source-setup", "element-setup"}) {
+        if (!g_signal_lookup(signal, G_OBJECT_TYPE(pipeline))) continue;
+        g_signal_connect_data(pipeline, signal, G_CALLBACK(onSourceSetup), new SourceCookie(data),
+                              freeSourceCookie, GConnectFlags(0));
     }
-    data->pair = cookie.name + "=" + cookie.value;
-    // Freed with the pipeline; no handler id to keep, as nothing disconnects it earlier.
-    g_signal_connect_data(pipeline, "source-setup", G_CALLBACK(onSourceSetup), data,
-                          freeSourceCookie, GConnectFlags(0));
 }
 
 }  // namespace brindlemar::gtk

@@ -38,17 +38,45 @@ void setTracksEnabled(GstPlay* play, MediaCharacteristic characteristic, bool en
         gst_play_set_subtitle_track_enabled(play, enabled);
 }
 
+// Whether playbin's text stream `index` comes from `subtitleUrl`: the stream's pad is
+// fed by the decoding bin opened on that address (playbin opens the separate subtitle
+// file in a bin of its own, whose "uri" is that address).
+bool isFromUri(GstPlay* play, gint index, const std::string& subtitleUrl) {
+    auto pipeline = adopt(gst_play_get_pipeline(play));
+    GstPad* raw = nullptr;
+    g_signal_emit_by_name(pipeline.get(), "get-text-pad", index, &raw);
+    if (!raw) return false;
+    auto pad = adopt(raw);
+    auto peer = adopt(gst_pad_get_peer(pad.get()));
+    if (!peer) return false;
+    GRef<GstElement> element = adopt(gst_pad_get_parent_element(peer.get()));
+    while (element && element.get() != pipeline.get()) {
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(element.get()), "uri")) {
+            g_autofree gchar* uri = nullptr;
+            g_object_get(element.get(), "uri", &uri, nullptr);
+            if (uri) return subtitleUrl == uri;
+        }
+        element = adopt(GST_ELEMENT(gst_object_get_parent(GST_OBJECT(element.get()))));
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<std::vector<MediaOption>> mediaOptionsOf(GstPlay* play,
-                                                       MediaCharacteristic characteristic) {
+                                                       MediaCharacteristic characteristic,
+                                                       const std::string& subtitleUrl) {
     g_autoptr(GstPlayMediaInfo) info = gst_play_get_media_info(play);
     if (!info) return std::nullopt;
     GList* streams = streamsOf(info, characteristic);
     if (!streams) return std::nullopt;
     std::vector<MediaOption> options;
-    for (GList* l = streams; l; l = l->next)
-        options.push_back(MediaOption{languageCodeOf(GST_PLAY_STREAM_INFO(l->data)), std::nullopt});
+    for (GList* l = streams; l; l = l->next) {
+        auto* stream = GST_PLAY_STREAM_INFO(l->data);
+        bool external = !isAudio(characteristic) && !subtitleUrl.empty() &&
+                        isFromUri(play, gst_play_stream_info_get_index(stream), subtitleUrl);
+        options.push_back(MediaOption{languageCodeOf(stream), std::nullopt, external});
+    }
     return options;
 }
 

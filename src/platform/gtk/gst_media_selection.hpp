@@ -15,8 +15,11 @@ namespace brindlemar::gtk {
 
 // The audio (Audible) or subtitle (Legible) streams of the opened media, in stream
 // order; nothing when the media has no stream of that kind or nothing is open yet.
+// A subtitle stream read from `subtitleUrl` (the play's separate subtitle file) is
+// marked external.
 std::optional<std::vector<MediaOption>> mediaOptionsOf(GstPlay* play,
-                                                       MediaCharacteristic characteristic);
+                                                       MediaCharacteristic characteristic,
+                                                       const std::string& subtitleUrl = "");
 
 // Makes option `index` of mediaOptionsOf(play, characteristic) current and turns that
 // kind of track on, or, with no index, turns that kind of track off. False when the

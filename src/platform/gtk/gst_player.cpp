@@ -29,6 +29,7 @@ namespace {
 // answers from what it last knew.
 struct PlaybackState {
     GRef<GstPlay> play;
+    std::string subtitleUrl;  // the separate subtitle file, if any
     ItemStatus status = ItemStatus::Unknown;
     bool live = false;
     // The first media information, with its stream lists, has arrived: tracks can be
@@ -104,7 +105,7 @@ public:
     std::optional<std::vector<MediaOption>> mediaSelectionOptions(
         MediaCharacteristic characteristic) const override {
         if (!state_->play) return std::nullopt;
-        return mediaOptionsOf(state_->play.get(), characteristic);
+        return mediaOptionsOf(state_->play.get(), characteristic, state_->subtitleUrl);
     }
 
     // playbin can only switch tracks once it has opened the media (reached PAUSED), and
@@ -126,7 +127,7 @@ private:
 class GstPlayer final : public Player {
 public:
     GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
-              const std::optional<HttpCookie>& cookie);
+              const std::string& subtitleUrl, const std::optional<HttpCookie>& cookie);
     ~GstPlayer() override;
 
     std::shared_ptr<PlayerItem> currentItem() const override { return item_; }
@@ -226,7 +227,8 @@ private:
 };
 
 GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
-                     const std::optional<HttpCookie>& cookie) {
+                     const std::string& subtitleUrl, const std::optional<HttpCookie>& cookie) {
+    state_->subtitleUrl = subtitleUrl;
     g_autoptr(GError) initError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &initError)) {
         failBeforeOpening();
@@ -269,6 +271,8 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
     connectSignals();
 
     gst_play_set_uri(play, url.c_str());
+    // Set before the media is opened, so playbin opens both together once.
+    if (!subtitleUrl.empty()) gst_play_set_subtitle_uri(play, subtitleUrl.c_str());
     // Open and preroll the media paused: that makes its streams and duration known (or
     // fails it) before anything plays.
     gst_play_pause(play);
@@ -522,8 +526,9 @@ GstPlayer* asGstPlayer(Player& player) {
 }  // namespace
 
 std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
+                                        const std::string& subtitleUrl,
                                         const std::optional<HttpCookie>& cookie) {
-    return std::make_unique<GstPlayer>(url, forwardBuffer, cookie);
+    return std::make_unique<GstPlayer>(url, forwardBuffer, subtitleUrl, cookie);
 }
 
 GtkWidget* videoWidgetOf(Player& player) {

@@ -236,8 +236,9 @@ std::optional<std::string> GtkPlatform::randomBytes(std::size_t count) {
 
 std::unique_ptr<Player> GtkPlatform::createPlayer(const std::string& url,
                                                   std::chrono::seconds forwardBuffer,
+                                                  const std::string& subtitleUrl,
                                                   const std::optional<HttpCookie>& cookie) {
-    return createGstPlayer(url, forwardBuffer, cookie);
+    return createGstPlayer(url, forwardBuffer, subtitleUrl, cookie);
 }
 
 void GtkPlatform::post(std::function<void()> work) {

@@ -37,6 +37,7 @@ public:
     std::optional<std::string> randomBytes(std::size_t count) override;
     std::unique_ptr<Player> createPlayer(const std::string& url,
                                          std::chrono::seconds forwardBuffer,
+                                         const std::string& subtitleUrl,
                                          const std::optional<HttpCookie>& cookie) override;
     std::unique_ptr<PlayerView> createPlayerView(View& content) override;
     std::unique_ptr<Panel> createPanel(const PanelConfig& config,

@@ -268,6 +268,7 @@ void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characte
             const MediaOption& option = (*options)[i];
             std::string tag = option.extendedLanguageTag.value_or(option.localeIdentifier.value_or(""));
             std::string label = tag.empty() ? "Pista " + std::to_string(i + 1) : languageDisplayName(tag);
+            if (option.external) label = tag.empty() ? "Archivo de subtítulos" : label + " (archivo)";
             add(label, i);
         }
     }

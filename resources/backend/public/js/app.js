@@ -1,16 +1,18 @@
 // The library page: loads the library, shows it, and plays what the user picks.
 
 import { api } from './api.js';
-import { videoCard } from './cards.js';
+import { seriesCard, videoCard } from './cards.js';
+import { groupSeries, prepareSearch, search, seasonsOf, subtitleRequest } from './library-view.js';
 import { DurationProbe } from './durations.js';
-import { fold, plural } from './format.js';
+import { plural } from './format.js';
 import { Playback } from './playback.js';
 import { NativePlayer, PagePlayer } from './players.js';
 import { Settings } from './settings.js';
 import { hasMiniPlayer, hasNativePlayer, inMiniPlayer, postPip } from './shell.js';
 
 const $ = (sel) => document.querySelector(sel);
-const PAGE_SIZE = 240;
+// Cards are made a page at a time; the next page comes as the end of the grid nears.
+const PAGE_SIZE = 96;
 const CONTINUE_MAX = 12;
 const ERROR_NOTE = 'No se pudo reproducir este vídeo. Puede que el archivo esté dañado o use un formato no compatible.';
 const STALL_HINT = 'La reproducción se ha detenido un momento mientras se carga el vídeo…';
@@ -23,6 +25,8 @@ const view = {
   limit: PAGE_SIZE,
   notes: new Map(), // id -> message shown on its card
   offline: false,
+  series: null, // key of the series whose episodes are shown
+  subtitleChoices: new Map(), // id -> subtitle picked on its card for this session
 };
 
 const playback = new Playback({
@@ -56,7 +60,18 @@ const actions = {
   play(item) {
     view.notes.delete(item.id);
     render();
-    playback.play(item, settings.prefs);
+    const prefs = settings.prefs;
+    playback.play(item, { ...prefs, ...subtitleRequest(item, view.subtitleChoices.get(item.id) || '', prefs.subtitles) });
+  },
+  openSeries(key) {
+    view.series = key;
+    render();
+    window.scrollTo({ top: 0 });
+  },
+  subtitleChoice: (id) => view.subtitleChoices.get(id) || '',
+  chooseSubtitle(id, value) {
+    if (value) view.subtitleChoices.set(id, value);
+    else view.subtitleChoices.delete(id);
   },
   setWatched(item, watched) {
     api.watched(item.id, watched).then(() => refresh(), (err) => toast(err.message));
@@ -78,7 +93,10 @@ async function refresh() {
     view.offline = false;
     settings.update(lib);
     render();
-    probe.want(lib.items);
+    // The service reads durations from the files; the page only fills in what it
+    // could not (no ffprobe, or a file it could not read).
+    if (lib.probing.pending === 0) probe.want(lib.items);
+    setTimeout(() => { if (view.lib === lib) prepareSearch(lib.items); }, 200);
   } catch (err) {
     view.offline = true;
     renderStatus();
@@ -93,9 +111,10 @@ function soonRefresh() {
 function schedulePoll() {
   clearTimeout(pollTimer);
   const scanning = view.lib && view.lib.scan.running;
+  const probing = view.lib && view.lib.probing && view.lib.probing.pending > 0;
   const unsaved = view.lib && view.lib.saveProblem;
   // Slowly even when idle, so that changes the service could not save are told.
-  pollTimer = setTimeout(poll, scanning ? 1000 : view.offline || unsaved ? 5000 : 15000);
+  pollTimer = setTimeout(poll, scanning ? 1000 : probing ? 2000 : view.offline || unsaved ? 5000 : 15000);
 }
 
 async function poll() {
@@ -176,11 +195,27 @@ function renderStatus() {
   }
 }
 
+// One collator for every comparison: making one per comparison is what makes sorting
+// thousands of titles slow.
+const collator = new Intl.Collator('es', { numeric: true, sensitivity: 'base' });
+
 function sorted(items) {
   const out = [...items];
   if (view.sort === 'recent') out.sort((a, b) => b.added - a.added);
-  else out.sort((a, b) => a.title.localeCompare(b.title, 'es', { numeric: true, sensitivity: 'base' }));
+  else out.sort((a, b) => collator.compare(a.title, b.title));
   return out;
+}
+
+// The library in display order, made once per library and sort order rather than per
+// keystroke: a search keeps the order by filtering it.
+const ordered = { lib: null, sort: null, items: [], grouped: [] };
+function inOrder() {
+  if (ordered.lib !== view.lib || ordered.sort !== view.sort) {
+    Object.assign(ordered, {
+      lib: view.lib, sort: view.sort, items: sorted(view.lib.items), grouped: sorted(groupSeries(view.lib.items)),
+    });
+  }
+  return ordered;
 }
 
 // Re-rendering replaces the cards; keep keyboard focus where it was.
@@ -196,32 +231,59 @@ function restoreFocus(f) {
   if (node) node.focus({ preventScroll: true });
 }
 
+function card(entry, opts) {
+  return entry.kind === 'series' ? seriesCard(entry, actions) : videoCard(entry, view.notes.get(entry.id), actions, opts);
+}
+
+// The episodes of the open series, under a heading per season.
+function seasonNodes(seasons) {
+  const nodes = [];
+  for (const [season, episodes] of seasons) {
+    if (seasons.length > 1 || season !== 0) nodes.push(Object.assign(document.createElement('h3'), { className: 'season', textContent: `Temporada ${season}` }));
+    for (const e of episodes) nodes.push(videoCard(e, view.notes.get(e.id), actions, { episode: true }));
+  }
+  return nodes;
+}
+
 function render() {
   renderStatus();
   const lib = view.lib;
   if (!lib) return;
   const focus = focusedCard();
-  const q = fold(view.query.trim());
-  const matches = q
-    ? lib.items.filter((i) => fold(`${i.title} ${i.folder}`).includes(q))
-    : lib.items;
+  const q = view.query.trim();
+  const byId = new Map(lib.items.map((i) => [i.id, i]));
 
   const cont = lib.items
     .filter((i) => i.position > 0)
     .sort((a, b) => b.updatedAt - a.updatedAt)
-    .slice(0, CONTINUE_MAX);
-  $('#continue').hidden = cont.length === 0 || q !== '';
-  $('#continue-row').replaceChildren(...cont.map((i) => videoCard(i, view.notes.get(i.id), actions, { continueRow: true })));
+    .map((i) => [i, false]);
+  for (const id of lib.next || []) if (byId.has(id)) cont.push([byId.get(id), true]);
+  const contShown = cont.slice(0, CONTINUE_MAX);
+  $('#continue').hidden = contShown.length === 0 || q !== '';
+  $('#continue-row').replaceChildren(...contShown.map(([i, upNext]) => videoCard(i, view.notes.get(i.id), actions, { continueRow: true, upNext })));
 
-  const all = sorted(matches);
-  const shown = all.slice(0, view.limit);
-  $('#grid').replaceChildren(...shown.map((i) => videoCard(i, view.notes.get(i.id), actions)));
-  $('#all-title').textContent = q
-    ? `Resultados (${all.length.toLocaleString('es-ES')})`
-    : `Todos los vídeos (${all.length.toLocaleString('es-ES')})`;
-  const more = $('#more');
-  more.hidden = all.length <= shown.length;
-  more.textContent = `Mostrar más (quedan ${(all.length - shown.length).toLocaleString('es-ES')})`;
+  const seasons = view.series && !q ? seasonsOf(lib.items, view.series) : null;
+  if (seasons && seasons.length === 0) view.series = null;
+  const inSeries = seasons && seasons.length > 0;
+  $('#series-back').hidden = !inSeries;
+  $('#sort').parentElement.hidden = inSeries;
+  let all;
+  if (inSeries) {
+    all = seasons.flatMap(([, e]) => e);
+    $('#grid').replaceChildren(...seasonNodes(seasons));
+    $('#all-title').textContent = `${all[0].series.title} (${plural(all.length, 'episodio', 'episodios')})`;
+  } else {
+    // Searching lists every matching video, episodes included; otherwise a series is one card.
+    all = q ? search(inOrder().items, q) : inOrder().grouped;
+    const shown = all.slice(0, view.limit);
+    $('#grid').replaceChildren(...shown.map((e) => card(e)));
+    $('#all-title').textContent = q
+      ? `Resultados (${all.length.toLocaleString('es-ES')})`
+      : `Todos los vídeos (${all.length.toLocaleString('es-ES')})`;
+  }
+  const shown = inSeries ? all : all.slice(0, view.limit);
+  view.listed = inSeries ? null : all;
+  updateMore(all.length, shown.length);
 
   $('#welcome').hidden = q !== '' || lib.scan.running || lib.items.some((i) => i.id !== 'ejemplo');
 
@@ -262,14 +324,36 @@ $('#search').addEventListener('input', (e) => {
   view.limit = PAGE_SIZE;
   render();
 });
+$('#series-back').addEventListener('click', () => {
+  view.series = null;
+  render();
+});
 $('#sort').addEventListener('change', (e) => {
   view.sort = e.target.value;
   render();
 });
-$('#more').addEventListener('click', () => {
+function updateMore(total, shown) {
+  const more = $('#more');
+  more.hidden = total <= shown;
+  more.textContent = `Mostrar más (quedan ${(total - shown).toLocaleString('es-ES')})`;
+}
+
+// The next page of the grid, added to the cards already there.
+function showMore() {
+  const list = view.listed;
+  if (!list || view.limit >= list.length) return;
+  const from = view.limit;
   view.limit += PAGE_SIZE;
-  render();
-});
+  $('#grid').append(...list.slice(from, view.limit).map((e) => card(e)));
+  updateMore(list.length, Math.min(view.limit, list.length));
+}
+
+$('#more').addEventListener('click', showMore);
+if ('IntersectionObserver' in window) {
+  new IntersectionObserver((entries) => {
+    if (entries.some((e) => e.isIntersecting)) showMore();
+  }, { rootMargin: '600px 0px' }).observe($('#more'));
+}
 document.addEventListener('keydown', (e) => {
   const typing = e.target.closest && e.target.closest('input, select, textarea');
   if (e.key === '/' && !typing && $('#settings').hidden) {

@@ -1,6 +1,7 @@
 // Video cards. File names come from the user's disk, so every text goes in as text.
 
-import { clock, hueOf, remaining } from './format.js';
+import { clock, hueOf, plural, remaining } from './format.js';
+import { episodeLabel, subtitleOptions } from './library-view.js';
 
 function el(tag, className, text) {
   const node = document.createElement(tag);
@@ -9,18 +10,55 @@ function el(tag, className, text) {
   return node;
 }
 
+// The letter on a gradient, with the poster over it once it has loaded; posters far
+// below the visible part of the page are fetched only when they come near.
+function thumbFace(thumb, id, title, poster) {
+  thumb.style.setProperty('--hue', String(hueOf(id)));
+  thumb.append(el('span', 'thumb-letter', (title.trim()[0] || '?').toUpperCase()));
+  if (poster) {
+    const img = el('img', 'thumb-poster');
+    img.alt = '';
+    img.loading = 'lazy';
+    img.decoding = 'async';
+    img.addEventListener('error', () => img.remove(), { once: true });
+    img.src = poster;
+    thumb.append(img);
+  }
+}
+
+// A series: opens its episodes. actions: { openSeries(key) }
+export function seriesCard(group, actions) {
+  const card = el('article', 'card card-series');
+  card.dataset.id = group.id;
+  const thumb = el('button', 'thumb');
+  thumb.type = 'button';
+  thumb.setAttribute('aria-label', `Abrir la serie ${group.title}`);
+  thumbFace(thumb, group.id, group.title, group.poster);
+  thumb.append(el('span', 'thumb-duration', plural(group.episodes.length, 'episodio', 'episodios')));
+  thumb.addEventListener('click', () => actions.openSeries(group.key));
+  const meta = el('div', 'card-meta');
+  const title = el('h3', 'card-title', group.title);
+  title.title = group.title;
+  meta.append(title);
+  meta.append(el('p', 'card-sub', group.unwatched === 0 ? 'Serie vista'
+    : `Serie · ${plural(group.unwatched, 'episodio sin ver', 'episodios sin ver')}`));
+  card.append(thumb, meta);
+  return card;
+}
+
 // item: a library entry; note: a message to show on the card (an error), or null.
-// actions: { play(item), setWatched(item, watched) }
-export function videoCard(item, note, actions, { continueRow = false } = {}) {
+// actions: { play(item), setWatched(item, watched), subtitleChoice(id), chooseSubtitle(id, value) }
+// continueRow: the card sits in "Seguir viendo"; upNext: it is offered as the next episode;
+// episode: shown inside its series, titled by its number.
+export function videoCard(item, note, actions, { continueRow = false, upNext = false, episode = false } = {}) {
   const card = el('article', 'card');
   card.dataset.id = item.id;
   if (item.watched) card.classList.add('is-watched');
 
   const thumb = el('button', 'thumb');
   thumb.type = 'button';
-  thumb.style.setProperty('--hue', String(hueOf(item.id)));
   thumb.setAttribute('aria-label', `Reproducir ${item.title}`);
-  thumb.append(el('span', 'thumb-letter', (item.title.trim()[0] || '?').toUpperCase()));
+  thumbFace(thumb, item.id, item.title, item.poster);
   thumb.append(el('span', 'thumb-play', '▶'));
   if (item.duration) thumb.append(el('span', 'thumb-duration', clock(item.duration)));
   if (item.watched && !(item.position > 0)) thumb.append(el('span', 'thumb-badge', 'Visto'));
@@ -34,16 +72,26 @@ export function videoCard(item, note, actions, { continueRow = false } = {}) {
   thumb.addEventListener('click', () => actions.play(item));
 
   const meta = el('div', 'card-meta');
-  const title = el('h3', 'card-title', item.title);
+  const shownTitle = episode && item.series ? episodeLabel(item) : item.title;
+  const title = el('h3', 'card-title', shownTitle);
   title.title = item.title;
   meta.append(title);
   let sub;
-  if (continueRow && item.duration > 0) sub = remaining(item.position, item.duration);
+  if (upNext) sub = `Siguiente episodio · ${episodeLabel(item)}`;
+  else if (continueRow && item.duration > 0) sub = remaining(item.position, item.duration);
   else if (continueRow) sub = `Visto hasta ${clock(item.position)}`;
   else sub = item.folder;
   const line = el('p', 'card-sub', sub);
   line.title = item.folder;
   meta.append(line);
+  if (item.subtitles && item.subtitles.length && actions.chooseSubtitle) {
+    const select = el('select', 'card-subs');
+    select.setAttribute('aria-label', `Subtítulos de ${item.title}`);
+    for (const [value, label] of subtitleOptions(item)) select.append(new Option(label, value));
+    select.value = actions.subtitleChoice(item.id);
+    select.addEventListener('change', () => actions.chooseSubtitle(item.id, select.value));
+    meta.append(select);
+  }
 
   const mark = el('button', 'card-mark', item.watched ? '✓' : '○');
   mark.type = 'button';

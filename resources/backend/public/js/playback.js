@@ -28,6 +28,7 @@ export class Playback {
     this.current = null;
   }
 
+  // prefs: { audio, subtitles, subtitleUrl? } (subtitleUrl: a subtitle file's service path).
   play(item, prefs) {
     if (this.current) this._save();
     const resume = item.position > 1 ? item.position : 0;
@@ -47,6 +48,7 @@ export class Playback {
       title: item.title,
       audio: prefs.audio,
       subtitles: prefs.subtitles,
+      subtitleUrl: prefs.subtitleUrl,
     });
   }
 

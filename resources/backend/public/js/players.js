@@ -13,6 +13,7 @@ export class NativePlayer {
       title: req.title,
       audio: req.audio,
       subtitles: req.subtitles,
+      ...(req.subtitleUrl ? { subtitleUrl: nativeMediaUrl(req.id, req.subtitleUrl) } : {}),
     });
   }
 

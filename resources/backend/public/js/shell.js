@@ -27,9 +27,11 @@ export function postPip(what) {
   if (hasMiniPlayer()) handlers().brindlemarPip.postMessage(what);
 }
 
-// Absolute address of a video for the native player. Always the fixed origin, even when
-// the page itself was reached under another name or port: the shell accepts no other.
-export function nativeMediaUrl(id) {
+// Absolute address of a video (or of a service path such as a subtitle file's) for the
+// native player. Always the fixed origin, even when the page itself was reached under
+// another name or port: the shell accepts no other.
+export function nativeMediaUrl(id, servicePath) {
+  if (servicePath) return `${SERVICE_ORIGIN}${servicePath}`;
   return `${SERVICE_ORIGIN}/media/${encodeURIComponent(id)}`;
 }
 
