@@ -204,7 +204,9 @@ class Desktop:
         self.run('xdotool', 'key', '--clearmodifiers', *keys)
 
     def screenshot(self, path, window='root'):
-        self.run('import', '-window', str(window), path)
+        # import waits for ever on a window whose client has gone: bound it, so a
+        # shell that died fails the test at once instead of at the suite's time-out.
+        self.run('import', '-window', str(window), path, timeout=30)
 
     # ---- accessibility ----
     def accessible(self, *args):
