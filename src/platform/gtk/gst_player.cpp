@@ -47,13 +47,43 @@ struct PlaybackState {
     // off).
     std::optional<std::optional<std::size_t>> pendingAudio;
     std::optional<std::optional<std::size_t>> pendingSubtitle;
+    // Where the last seek goes, until GstPlay reports it done.
+    std::optional<GstClockTime> seekTarget;
+    // The audio was switched to another track or off: a flushing seek close to that
+    // leaves playbin without data, so subtitle switches are not followed by one then.
+    bool audioSwitched = false;
 
-    void applyPendingSelections() {
+    // `redeliver` is false once GstPlay has stopped on an error: nothing flows then.
+    void applyPendingSelections(bool redeliver = true) {
         if (!play || !streamsKnown) return;
+        if (pendingAudio && currentOptionIndexOf(play.get(), MediaCharacteristic::Audible) != *pendingAudio)
+            audioSwitched = true;
         if (pendingAudio && (!seeking || !*pendingAudio))
             selectMediaOptionOf(play.get(), MediaCharacteristic::Audible, *std::exchange(pendingAudio, {}));
-        if (pendingSubtitle)
-            selectMediaOptionOf(play.get(), MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {}));
+        if (pendingSubtitle && select(MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {})) &&
+            redeliver && !audioSwitched)
+            deliverAgainFromHere();
+    }
+
+    // Whether another track now plays. Off is no switch: nothing of that kind is awaited.
+    bool select(MediaCharacteristic characteristic, std::optional<std::size_t> choice) {
+        const bool other = choice && currentOptionIndexOf(play.get(), characteristic) != choice;
+        return selectMediaOptionOf(play.get(), characteristic, choice) && other;
+    }
+
+    // The demuxer runs well ahead on a sparse subtitle track: the track switched to
+    // may have been read to its end already, and playbin drops the end of a track that
+    // is not current then. The subtitle overlay waits for it, holding the video at its
+    // last frame, and the end of the media is never reported. A flushing seek to where
+    // playback is (or is going) makes the demuxer deliver the chosen track again from
+    // there, its end included, and brings up the cue of the moment at once. (Not done
+    // for audio: see `audioSwitched`.)
+    void deliverAgainFromHere() {
+        GstClockTime at = seekTarget.value_or(gst_play_get_position(play.get()));
+        if (!GST_CLOCK_TIME_IS_VALID(at)) at = 0;
+        seeking = true;
+        seekTarget = at;
+        gst_play_seek(play.get(), at);
     }
 };
 
@@ -306,8 +336,9 @@ void GstPlayer::seek(double seconds) {
     const std::optional<std::int64_t> ticks = seekTicks(seconds);
     if (!state_->play || state_->status == ItemStatus::Failed || !ticks) return;
     state_->seeking = true;
-    gst_play_seek(state_->play.get(),
-                  gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond));
+    state_->seekTarget =
+        gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond);
+    gst_play_seek(state_->play.get(), *state_->seekTarget);
 }
 
 // ---- the time-control status ----
@@ -372,7 +403,8 @@ void GstPlayer::onError(GstPlaySignalAdapter*, GError*, GstStructure*, gpointer 
     self->wantsToPlay_ = false;
     // No seek finishes after an error; a waiting choice is passed on as it is.
     self->state_->seeking = false;
-    self->state_->applyPendingSelections();
+    self->state_->seekTarget.reset();
+    self->state_->applyPendingSelections(false);
     switch (self->state_->status) {
     case ItemStatus::Unknown:
         self->setStatus(ItemStatus::Failed);
@@ -429,6 +461,7 @@ void GstPlayer::onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info
 void GstPlayer::onSeekDone(GstPlaySignalAdapter*, guint64, gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
     self->state_->seeking = self->wantsToPlay_ && self->playState_ != GST_PLAY_STATE_PLAYING;
+    self->state_->seekTarget.reset();
     self->state_->applyPendingSelections();
 }
 
