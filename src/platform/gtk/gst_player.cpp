@@ -22,6 +22,62 @@ namespace brindlemar::gtk {
 
 namespace {
 
+// ---- the subtitle file -----------------------------------------------------------------
+
+// The separate subtitle file is handed to playbin itself, not through GstPlay: GstPlay's
+// own call for it restarts the pipeline and then seeks back to where it was, a seek that
+// lands right after the first preroll, for nothing. GstPlay clears playbin's subtitle
+// address once, when it takes the media address; the handler below puts ours in right
+// then, on GstPlay's thread and before the pause that opens them both, and leaves every
+// later change alone.
+struct SubtitleFile {
+    std::string url;
+    bool placed = false;
+};
+
+void onSubtitleUriChanged(GObject* playbin, GParamSpec*, gpointer data) {
+    auto* file = static_cast<SubtitleFile*>(data);
+    if (std::exchange(file->placed, true)) return;
+    g_object_set(playbin, "suburi", file->url.c_str(), nullptr);
+}
+
+// The HTTP source announces its response headers downstream as a sticky event. On the
+// subtitle file's path that event reaches the text overlay, which passes it on to its
+// video output; after every seek the file is fetched again, and when the event comes
+// while the video side is still flushing, the overlay refuses it, the parser's next
+// buffer fails with it, and the subtitle overlay turns subtitles off for the rest of
+// the playback. Nothing on that path uses the headers: they are dropped at the source.
+GstPadProbeReturn dropHeaderEvents(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstEvent* event = gst_pad_probe_info_get_event(info);
+    if (event && GST_EVENT_TYPE(event) == GST_EVENT_CUSTOM_DOWNSTREAM_STICKY &&
+        gst_event_has_name(event, "http-headers"))
+        return GST_PAD_PROBE_DROP;
+    return GST_PAD_PROBE_OK;
+}
+
+// Runs on whichever thread playbin creates the element on; reads only the address,
+// which never changes.
+void onElementSetup(GstElement*, GstElement* element, gpointer data) {
+    const auto* file = static_cast<const SubtitleFile*>(data);
+    if (!GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SOURCE) || !g_object_class_find_property(G_OBJECT_GET_CLASS(element), "location"))
+        return;
+    g_autofree gchar* location = nullptr;
+    g_object_get(element, "location", &location, nullptr);
+    if (!location || file->url != location) return;
+    auto pad = adopt(gst_element_get_static_pad(element, "src"));
+    if (pad) gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, dropHeaderEvents, nullptr, nullptr);
+}
+
+void freeSubtitleFile(gpointer data, GClosure*) { delete static_cast<SubtitleFile*>(data); }
+
+// Each handler owns its copy, freed with the pipeline.
+void openSubtitleFileWith(GstElement* playbin, const std::string& url) {
+    g_signal_connect_data(playbin, "notify::suburi", G_CALLBACK(onSubtitleUriChanged),
+                          new SubtitleFile{url}, freeSubtitleFile, GConnectFlags(0));
+    g_signal_connect_data(playbin, "element-setup", G_CALLBACK(onElementSetup), new SubtitleFile{url},
+                          freeSubtitleFile, GConnectFlags(0));
+}
+
 // ---- the item --------------------------------------------------------------------------
 
 // What the player and its item share. The item may outlive the player (its holder
@@ -270,9 +326,8 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
     adapter_ = adopt(gst_play_signal_adapter_new_with_main_context(play, g_main_context_default()));
     connectSignals();
 
+    if (!subtitleUrl.empty()) openSubtitleFileWith(pipeline_.get(), subtitleUrl);
     gst_play_set_uri(play, url.c_str());
-    // Set before the media is opened, so playbin opens both together once.
-    if (!subtitleUrl.empty()) gst_play_set_subtitle_uri(play, subtitleUrl.c_str());
     // Open and preroll the media paused: that makes its streams and duration known (or
     // fails it) before anything plays.
     gst_play_pause(play);
