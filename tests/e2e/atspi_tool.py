@@ -42,8 +42,14 @@ def walk(node, depth=0, in_document=False):
         checked = state.contains(pyatspi.STATE_CHECKED)
     except Exception:
         showing = checked = False
+    extents = None
+    try:
+        box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        extents = [box.x, box.y, box.width, box.height]
+    except Exception:
+        pass
     yield node, {'role': role, 'name': name, 'text': text.replace('\ufffc', '').strip(),
-                 'in_document': in_document, 'showing': showing, 'checked': checked}
+                 'in_document': in_document, 'showing': showing, 'checked': checked, 'extents': extents}
     try:
         count = node.childCount
     except Exception:

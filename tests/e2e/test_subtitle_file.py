@@ -2,6 +2,7 @@
 and drawn over the picture."""
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -70,10 +71,25 @@ class SubtitleFile(unittest.TestCase):
         return float(out)
 
     def menu(self):
-        self.desktop.press('Subtítulos')
+        """Opens the Subtítulos menu with a real click and reads its entries, once the
+        menu's window is big enough to show them all (it once opened as a sliver sized
+        for no entries)."""
+        button = next(n for n in self.desktop.accessible('dump', 'brindlemar')
+                      if n['role'] == 'toggle button' and n['name'] == 'Subtítulos')
+        x, y, w, h = button['extents']
+        self.desktop.run('xdotool', 'mousemove', str(x + w // 2), str(y + h // 2), 'click', '1')
         items = wait_for(lambda: [n for n in self.desktop.accessible('dump', 'brindlemar')
                                   if n['role'] == 'radio menu item' and n['showing']], what='the Subtítulos menu')
+        needed = sum(n['extents'][3] for n in items)
+        wait_for(lambda: any(height >= needed for height in self.popup_heights()),
+                 what=f'a menu window {needed} px high')
         return [(n['name'], n['checked']) for n in items]
+
+    def popup_heights(self):
+        """Heights of the shell's windows named after the program: its popups (the main
+        window carries the video's title)."""
+        tree = self.desktop.run('xwininfo', '-root', '-tree').stdout
+        return [int(h) for h in re.findall(r'^\s+0x[0-9a-f]+ "brindlemar": \([^)]*\)\s+\d+x(\d+)', tree, re.M)]
 
     def choose(self, name):
         self.desktop.press(name)

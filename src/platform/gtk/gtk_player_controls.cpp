@@ -86,14 +86,13 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                                           std::pair{subtitleButton, MediaCharacteristic::Legible}}) {
         GtkWidget* menu = gtk_menu_new();
         gtk_menu_button_set_popup(GTK_MENU_BUTTON(button), menu);
-        g_object_set_data(G_OBJECT(button), "characteristic", GINT_TO_POINTER(static_cast<int>(characteristic)));
-        // The tracks are read when the menu opens, so it always shows the current ones.
-        handlers_.connect(button, "toggled", G_CALLBACK(+[](GtkToggleButton* toggle, gpointer d) {
-                              if (!gtk_toggle_button_get_active(toggle)) return;
+        g_object_set_data(G_OBJECT(menu), "characteristic", GINT_TO_POINTER(static_cast<int>(characteristic)));
+        // The tracks are read as the menu is shown, before it is sized and placed, so it
+        // always lists the current ones in full.
+        handlers_.connect(menu, "show", G_CALLBACK(+[](GtkWidget* popup, gpointer d) {
                               auto c = static_cast<MediaCharacteristic>(
-                                  GPOINTER_TO_INT(g_object_get_data(G_OBJECT(toggle), "characteristic")));
-                              GtkMenu* popup = gtk_menu_button_get_popup(GTK_MENU_BUTTON(toggle));
-                              static_cast<PlayerControls*>(d)->fillTrackMenu(GTK_WIDGET(popup), c);
+                                  GPOINTER_TO_INT(g_object_get_data(G_OBJECT(popup), "characteristic")));
+                              static_cast<PlayerControls*>(d)->fillTrackMenu(popup, c);
                           }), this);
     }
 
