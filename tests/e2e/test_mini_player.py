@@ -100,8 +100,7 @@ class MiniPlayer(unittest.TestCase):
     def test_the_panel_close_button_brings_the_page_back(self):
         panel = self.enter()
         wait_for(lambda: self.pip_changes(), what='brindlemar-pip-change')
-        self.desktop.run('xdotool', 'windowactivate', '--sync', str(panel))
-        self.desktop.key('alt+F4')
+        self.desktop.close_with_alt_f4(panel, 'Miniatura')
         self.assert_back_in_the_main_window(1)
         self.app.run_in_page("post('brindlemarPip', 'exit')")  # nothing to leave: nothing sent
         time.sleep(0.5)
@@ -124,9 +123,7 @@ class MiniPlayer(unittest.TestCase):
 
     def test_closing_the_main_window_keeps_the_app_while_the_panel_is_open(self):
         self.enter()
-        self.desktop.run('xdotool', 'windowactivate', '--sync', str(self.main))
-        self.desktop.key('alt+F4')
-        wait_for(lambda: not self.desktop.windows('^Brindlemar$'), what='the main window to go')
+        self.desktop.close_with_alt_f4(self.main, '^Brindlemar$')
         self.assertIsNone(self.app.proc.poll())
         self.assertEqual(len(self.panels()), 1)
         self.assertEqual(self.app.launch_again().returncode, 0)

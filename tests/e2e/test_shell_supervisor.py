@@ -3,7 +3,6 @@ failure, the service's environment, quitting, a killed shell, a second launch.""
 
 import os
 import signal
-import subprocess
 import time
 import unittest
 
@@ -99,26 +98,9 @@ class ShellAndSupervisor(unittest.TestCase):
         wid = app.main_window()
         app.wait_page_text('Biblioteca de prueba')
         pid = app.service_pids()[0]
-        # The window manager's close. Under load a synthesized Alt+F4 now and then never
-        # becomes the window manager's close: the shell then sits idle in its main loop,
-        # its window still active and focused, with nothing to close, and a second Alt+F4
-        # closes it at once. So the key is sent again while the window stays; the shell
-        # must still close and quit on its own.
-        def closed_after_alt_f4():
-            if wid in self.desktop.windows('^Brindlemar$'):
-                try:
-                    self.desktop.run('xdotool', 'windowactivate', '--sync', str(wid), check=False, timeout=5)
-                except subprocess.TimeoutExpired:
-                    pass  # closing meanwhile
-                self.desktop.key('alt+F4')
-            try:
-                wait_for(lambda: wid not in self.desktop.windows('^Brindlemar$'), timeout=5)
-                return True
-            except AssertionError:
-                return False
         # Two steps, so that a failure says which one failed: the close reaching the
         # shell (the window goes), then the shell quitting.
-        wait_for(closed_after_alt_f4, timeout=15, interval=0, what='the main window to close after Alt+F4')
+        self.desktop.close_with_alt_f4(wid, '^Brindlemar$')
         self.assertEqual(app.proc.wait(timeout=15), 0)
         wait_for(lambda: app.got_sigterm(pid), timeout=10, what='SIGTERM at the service')
 
