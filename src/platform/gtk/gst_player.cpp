@@ -59,13 +59,16 @@ GstPadProbeReturn dropHeaderEvents(GstPad*, GstPadProbeInfo* info, gpointer) {
 // which never changes.
 void onElementSetup(GstElement*, GstElement* element, gpointer data) {
     const auto* file = static_cast<const SubtitleFile*>(data);
-    if (!GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SOURCE) || !g_object_class_find_property(G_OBJECT_GET_CLASS(element), "location"))
+    if (!GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SOURCE) ||
+        !g_object_class_find_property(G_OBJECT_GET_CLASS(element), "location"))
         return;
     g_autofree gchar* location = nullptr;
     g_object_get(element, "location", &location, nullptr);
     if (!location || file->url != location) return;
     auto pad = adopt(gst_element_get_static_pad(element, "src"));
-    if (pad) gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, dropHeaderEvents, nullptr, nullptr);
+    if (pad)
+        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, dropHeaderEvents, nullptr,
+                          nullptr);
 }
 
 void freeSubtitleFile(gpointer data, GClosure*) { delete static_cast<SubtitleFile*>(data); }
