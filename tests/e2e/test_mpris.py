@@ -79,6 +79,8 @@ class MediaControls(PlaybackCase):
         self.desktop.run('xdotool', 'windowactivate', '--sync', str(self.wid))
         self.desktop.key('Escape')
         wait_for(lambda: not self.owned(), what='the name released after Escape')
+        # The name goes at once; "closed" reaches the page through its web process, later.
+        wait_for(lambda: self.types().count('closed') == 2, what='the second closed')
         self.assertEqual(self.types().count('closed'), 2)
 
 
