@@ -123,10 +123,7 @@ struct PlaybackState {
     void applyPendingSelections(bool redeliver = true) {
         if (!play || !streamsKnown) return;
         if (selectsStreams) {
-            // Turning audio off changes playbin3's flags, which rebuilds its output: met
-            // with the start's seek, that can keep playback from starting. It waits until
-            // playback runs, as a switch to another track need not.
-            if (pendingAudio && (*pendingAudio || !seeking))
+            if (pendingAudio)
                 selectMediaOptionOf(play.get(), MediaCharacteristic::Audible, *std::exchange(pendingAudio, {}));
             if (pendingSubtitle)
                 selectMediaOptionOf(play.get(), MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {}));
