@@ -15,17 +15,8 @@ namespace {
 // Counted on the main thread only: releases start there, and end there.
 int releasesInFlight = 0;
 
-constexpr GstClockTime openingGrace = 5 * GST_SECOND;
-
 void stopOnWorker(GTask* task, gpointer, gpointer data, GCancellable*) {
     auto* leftovers = static_cast<PipelineLeftovers*>(data);
-    // A player let go while its media is still being opened: playbin3 can deadlock when
-    // it is taken down while its streaming threads are still adding the decoders (the
-    // state change waits for a type finder's thread, which waits for a lock the state
-    // change holds). The opening is let finish first, or fail; a few seconds at most,
-    // on this thread only.
-    if (leftovers->pipeline)
-        gst_element_get_state(leftovers->pipeline.get(), nullptr, nullptr, openingGrace);
     if (leftovers->play) {
         gst_play_stop(leftovers->play.get());
         // The last reference ends GstPlay's thread, which takes playbin to NULL.
