@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "platform/gtk/gst_pipeline_release.hpp"
-#include "platform/gtk/gst_player.hpp"
 #include "platform/gtk/gtk_platform.hpp"
 #include "platform/gtk/gtk_rendering.hpp"
 #include "shell/app_delegate.hpp"
@@ -77,7 +76,8 @@ int main() {
     // changed here.
     limitMallocArenas();
     auto rendering = brindlemar::gtk::RenderingPolicy::start();
-    brindlemar::gtk::preparePlaybinChoice();
+    // Native playback relies on playbin, where subtitle streams keep their languages.
+    g_unsetenv("GST_PLAY_USE_PLAYBIN3");
     GtkApplication* app = gtk_application_new("com.brindlemar.app", G_APPLICATION_DEFAULT_FLAGS);
     // Known to the session manager, so that logging out ends the application cleanly.
     g_object_set(app, "register-session", TRUE, nullptr);

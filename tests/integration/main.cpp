@@ -4,10 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/gtk/gst_player.hpp"
-
 int main(int argc, char** argv) {
-    brindlemar::gtk::preparePlaybinChoice();
     ::testing::InitGoogleTest(&argc, argv);
     if (!::testing::GTEST_FLAG(list_tests)) {
         if (!gtk_init_check(&argc, &argv)) {

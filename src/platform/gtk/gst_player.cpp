@@ -22,8 +22,6 @@ namespace brindlemar::gtk {
 
 namespace {
 
-constexpr const char* playbinVariable = "GST_PLAY_USE_PLAYBIN3";
-
 // ---- the subtitle file -----------------------------------------------------------------
 
 // The separate subtitle file is handed to playbin itself, not through GstPlay: GstPlay's
@@ -91,11 +89,6 @@ void openSubtitleFileWith(GstElement* playbin, const std::string& url) {
 struct PlaybackState {
     GRef<GstPlay> play;
     std::string subtitleUrl;  // the separate subtitle file, if any
-    // The pipeline is playbin3, which selects streams before they are decoded: a choice
-    // goes to it at once, whatever else is under way. What follows (held choices, the
-    // seek after a subtitle switch) works around the older playbin, which switches
-    // between streams all decoded at once.
-    bool selectsStreams = false;
     ItemStatus status = ItemStatus::Unknown;
     bool live = false;
     // The first media information, with its stream lists, has arrived: tracks can be
@@ -122,13 +115,6 @@ struct PlaybackState {
     // `redeliver` is false once GstPlay has stopped on an error: nothing flows then.
     void applyPendingSelections(bool redeliver = true) {
         if (!play || !streamsKnown) return;
-        if (selectsStreams) {
-            if (pendingAudio)
-                selectMediaOptionOf(play.get(), MediaCharacteristic::Audible, *std::exchange(pendingAudio, {}));
-            if (pendingSubtitle)
-                selectMediaOptionOf(play.get(), MediaCharacteristic::Legible, *std::exchange(pendingSubtitle, {}));
-            return;
-        }
         if (pendingAudio && currentOptionIndexOf(play.get(), MediaCharacteristic::Audible) != *pendingAudio)
             audioSwitched = true;
         if (pendingAudio && (!seeking || !*pendingAudio))
@@ -325,14 +311,6 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
         return;
     }
 
-    // playbin3 for every player but those with a separate subtitle file: playbin3 in
-    // this GStreamer stops the whole pipeline when that file cannot be read, and now and
-    // then lists its streams late or fails on it under load, where playbin leaves the
-    // file out and plays on. GstPlay reads the choice on its own thread before
-    // gst_play_new() returns. Only the variable's value changes here (it was put in the
-    // environment before any thread started), which glibc does in place.
-    state_->selectsStreams = subtitleUrl.empty();
-    g_setenv(playbinVariable, state_->selectsStreams ? "1" : "0", TRUE);
     state_->play = adopt(gst_play_new(nullptr));
     GstPlay* play = state_->play.get();
     pipeline_ = adopt(gst_play_get_pipeline(play));
@@ -604,10 +582,6 @@ GstPlayer* asGstPlayer(Player& player) {
 }
 
 }  // namespace
-
-void preparePlaybinChoice() {
-    g_setenv(playbinVariable, "1", TRUE);
-}
 
 std::unique_ptr<Player> createGstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
                                         const std::string& subtitleUrl,

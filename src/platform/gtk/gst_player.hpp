@@ -10,13 +10,7 @@
 
 namespace brindlemar::gtk {
 
-// GstPlay builds each player's pipeline on the playbin that the environment names when
-// the player is made; createGstPlayer picks one per player (see gst_player.cpp). This
-// puts the variable in the environment once, first thing in main while the process has
-// one thread, so that later choices only change its value.
-void preparePlaybinChoice();
-
-// A Player on GstPlay rendering into gtksink. The media is opened and
+// A Player on GstPlay (playbin) rendering into gtksink. The media is opened and
 // prerolled at once, paused; nothing plays until play(). Every callback comes on the
 // default main context. Destroying it stops and frees its pipeline in the background
 // (see gst_pipeline_release.hpp). A non-empty `subtitleUrl` is opened with the media as
