@@ -134,10 +134,10 @@ struct PlaybackState {
     // The audio was switched to another track or off: a flushing seek close to that
     // leaves playbin without data, so subtitle switches are not followed by one then.
     bool audioSwitched = false;
-    // At the start, another audio track is not switched to: the player opens the media
-    // again with that choice in place (GstPlayer::openAgainWithAudio), so that no
-    // switch ever meets the start's seek. It declines (false) once playback has run
-    // past its start. Cleared when the player goes.
+    // At the start, another audio track is not switched to: the player opens
+    // the media again with that choice in place (GstPlayer::openAgainWithAudio), so
+    // that no switch ever meets the start's seek. Set by the player while playback may
+    // still count as starting; cleared when the player goes.
     std::function<bool(std::size_t)> openAgainWithAudio;
     // Opening again: every choice waits until the media is open.
     bool reopening = false;
