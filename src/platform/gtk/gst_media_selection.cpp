@@ -80,26 +80,21 @@ std::optional<std::vector<MediaOption>> mediaOptionsOf(GstPlay* play,
     return options;
 }
 
-std::optional<gint> streamIndexOf(GstPlay* play, MediaCharacteristic characteristic, std::size_t index) {
-    g_autoptr(GstPlayMediaInfo) info = gst_play_get_media_info(play);
-    if (!info) return std::nullopt;
-    auto* stream = static_cast<GstPlayStreamInfo*>(
-        g_list_nth_data(streamsOf(info, characteristic), static_cast<guint>(index)));
-    if (!stream) return std::nullopt;
-    return gst_play_stream_info_get_index(stream);
-}
-
 bool selectMediaOptionOf(GstPlay* play, MediaCharacteristic characteristic,
                          std::optional<std::size_t> index) {
     if (!index) {
         setTracksEnabled(play, characteristic, false);
         return true;
     }
+    g_autoptr(GstPlayMediaInfo) info = gst_play_get_media_info(play);
+    if (!info) return false;
+    auto* stream = static_cast<GstPlayStreamInfo*>(
+        g_list_nth_data(streamsOf(info, characteristic), static_cast<guint>(*index)));
+    if (!stream) return false;
     // Options are listed in stream order, but the track is chosen by playbin's own index.
-    const std::optional<gint> streamIndex = streamIndexOf(play, characteristic, *index);
-    if (!streamIndex) return false;
-    bool selected = isAudio(characteristic) ? gst_play_set_audio_track(play, *streamIndex)
-                                            : gst_play_set_subtitle_track(play, *streamIndex);
+    gint streamIndex = gst_play_stream_info_get_index(stream);
+    bool selected = isAudio(characteristic) ? gst_play_set_audio_track(play, streamIndex)
+                                            : gst_play_set_subtitle_track(play, streamIndex);
     if (selected) setTracksEnabled(play, characteristic, true);
     return selected;
 }

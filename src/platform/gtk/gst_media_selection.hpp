@@ -27,10 +27,6 @@ std::optional<std::vector<MediaOption>> mediaOptionsOf(GstPlay* play,
 bool selectMediaOptionOf(GstPlay* play, MediaCharacteristic characteristic,
                          std::optional<std::size_t> index);
 
-// playbin's own index of option `index` of mediaOptionsOf(play, characteristic) (what
-// its "current-audio" or "current-text" takes); nothing when there is no such option.
-std::optional<gint> streamIndexOf(GstPlay* play, MediaCharacteristic characteristic, std::size_t index);
-
 // Whether tracks of that kind are played at all (subtitles shown, audio heard).
 bool tracksEnabledOf(GstPlay* play, MediaCharacteristic characteristic);
 

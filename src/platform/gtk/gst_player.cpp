@@ -4,7 +4,6 @@
 #include <gst/play/play.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -22,10 +21,6 @@
 namespace brindlemar::gtk {
 
 namespace {
-
-// How long after its start point playback still counts as starting, for an audio
-// choice (see GstPlayer::openAgainWithAudio).
-constexpr GstClockTime startingTime = 2 * GST_SECOND;
 
 // ---- the subtitle file -----------------------------------------------------------------
 
@@ -78,24 +73,6 @@ void onElementSetup(GstElement*, GstElement* element, gpointer data) {
 
 void freeSubtitleFile(gpointer data, GClosure*) { delete static_cast<SubtitleFile*>(data); }
 
-// ---- the audio track chosen at opening ------------------------------------------------
-
-// playbin's index of the audio track to make current as the media opens (-1: none).
-using OpeningAudio = std::shared_ptr<std::atomic<gint>>;
-
-// playbin announces each audio stream it finds while opening, on a streaming thread,
-// before any audio has passed its selector: the chosen one is made current right then,
-// so that nothing is ever switched.
-void onAudioChanged(GstElement* playbin, gpointer data) {
-    const gint index = (*static_cast<OpeningAudio*>(data))->load();
-    if (index < 0) return;
-    gint count = 0;
-    g_object_get(playbin, "n-audio", &count, nullptr);
-    if (count > index) g_object_set(playbin, "current-audio", index, nullptr);
-}
-
-void freeOpeningAudio(gpointer data, GClosure*) { delete static_cast<OpeningAudio*>(data); }
-
 // Each handler owns its copy, freed with the pipeline.
 void openSubtitleFileWith(GstElement* playbin, const std::string& url) {
     g_signal_connect_data(playbin, "notify::suburi", G_CALLBACK(onSubtitleUriChanged),
@@ -134,24 +111,10 @@ struct PlaybackState {
     // The audio was switched to another track or off: a flushing seek close to that
     // leaves playbin without data, so subtitle switches are not followed by one then.
     bool audioSwitched = false;
-    // At the start, another audio track is not switched to: the player opens
-    // the media again with that choice in place (GstPlayer::openAgainWithAudio), so
-    // that no switch ever meets the start's seek. Set by the player while playback may
-    // still count as starting; cleared when the player goes.
-    std::function<bool(std::size_t)> openAgainWithAudio;
-    // Opening again: every choice waits until the media is open.
-    bool reopening = false;
 
     // `redeliver` is false once GstPlay has stopped on an error: nothing flows then.
     void applyPendingSelections(bool redeliver = true) {
-        if (!play || !streamsKnown || reopening) return;
-        if (pendingAudio && *pendingAudio && openAgainWithAudio &&
-            currentOptionIndexOf(play.get(), MediaCharacteristic::Audible) != *pendingAudio &&
-            openAgainWithAudio(**pendingAudio)) {
-            pendingAudio.reset();
-            reopening = true;
-            return;
-        }
+        if (!play || !streamsKnown) return;
         if (pendingAudio && currentOptionIndexOf(play.get(), MediaCharacteristic::Audible) != *pendingAudio)
             audioSwitched = true;
         if (pendingAudio && (!seeking || !*pendingAudio))
@@ -276,8 +239,6 @@ private:
 
     void connectSignals();
     void failBeforeOpening();
-    bool openAgainWithAudio(std::size_t choice);
-    void finishOpeningAgain();
 
     // Reactions to GstPlay, delivered by the signal adapter on the main loop.
     static void onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer self);
@@ -312,11 +273,6 @@ private:
     bool hasPlayed_ = false;       // reached PLAYING at least once
     bool stalled_ = false;         // inside a dip of buffering below 100 %
     bool failureReported_ = false;  // a failure to play to the end, until the next play()
-
-    // Opening the media again with another audio track (see PlaybackState).
-    OpeningAudio openingAudio_ = std::make_shared<std::atomic<gint>>(-1);
-    enum class Reopening { No, Stopping, Opening, Seeking } reopening_ = Reopening::No;
-    std::optional<GstClockTime> lastSeek_;  // where playback was last asked to go
 
     std::uint64_t nextId_ = 1;
     ObserverList statusObservers_;
@@ -374,11 +330,6 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
     connectSignals();
 
     if (!subtitleUrl.empty()) openSubtitleFileWith(pipeline_.get(), subtitleUrl);
-    g_signal_connect_data(pipeline_.get(), "audio-changed", G_CALLBACK(onAudioChanged),
-                          new OpeningAudio(openingAudio_), freeOpeningAudio, GConnectFlags(0));
-    state_->openAgainWithAudio = [this](std::size_t choice) {
-        return openAgainWithAudio(choice);
-    };
     gst_play_set_uri(play, url.c_str());
     // Open and preroll the media paused: that makes its streams and duration known (or
     // fails it) before anything plays.
@@ -386,7 +337,6 @@ GstPlayer::GstPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
 }
 
 GstPlayer::~GstPlayer() {
-    state_->openAgainWithAudio = nullptr;
     // No GStreamer signal reaches this object from here on.
     adapterHandlers_.clear();
     adapter_.reset();
@@ -412,41 +362,6 @@ void GstPlayer::failBeforeOpening() {
     });
 }
 
-// Another audio track chosen while playback is still starting: a switch there can meet
-// the start's seek, and playbin then leaves the audio without data (playback never
-// starts) or without its end (the end is never reported). Instead the media is opened
-// again with the choice in place, one step after another, each on GstPlay's report of
-// the one before: stop; open, paused (the track is made current as playbin finds it,
-// by onAudioChanged); seek to where playback was asked to go (or has played to, if it
-// has begun); play. False once playback has run past its start: a switch then is a
-// plain switch.
-bool GstPlayer::openAgainWithAudio(std::size_t choice) {
-    GstPlay* play = state_->play.get();
-    std::optional<GstClockTime> from = lastSeek_;
-    if (hasPlayed_) {
-        const GstClockTime at = gst_play_get_position(play);
-        if (!GST_CLOCK_TIME_IS_VALID(at) || at > lastSeek_.value_or(0) + startingTime) return false;
-        from = at;  // where it has played to: nothing is shown twice, nothing goes back
-    }
-    const std::optional<gint> stream = streamIndexOf(play, MediaCharacteristic::Audible, choice);
-    if (!stream) return false;
-    lastSeek_ = from;
-    openingAudio_->store(*stream);
-    reopening_ = Reopening::Stopping;
-    gst_play_stop(play);
-    return true;
-}
-
-// Open again in the chosen track and at the asked position: play if asked to, and pass
-// on the choices that waited.
-void GstPlayer::finishOpeningAgain() {
-    reopening_ = Reopening::No;
-    state_->reopening = false;
-    openingAudio_->store(-1);
-    if (wantsToPlay_) gst_play_play(state_->play.get());
-    state_->applyPendingSelections();
-}
-
 void GstPlayer::connectSignals() {
     GstPlaySignalAdapter* adapter = adapter_.get();
     adapterHandlers_.connect(adapter, "state-changed", G_CALLBACK(onStateChanged), this);
@@ -463,15 +378,13 @@ void GstPlayer::play() {
     if (!state_->play || state_->status == ItemStatus::Failed) return;
     wantsToPlay_ = true;
     failureReported_ = false;
-    // While the media is opened again, playing waits for its last step.
-    if (reopening_ == Reopening::No) gst_play_play(state_->play.get());
+    gst_play_play(state_->play.get());
     updateTimeControlStatus();
 }
 
 void GstPlayer::pause() {
     wantsToPlay_ = false;
-    if (state_->play && state_->status != ItemStatus::Failed && reopening_ == Reopening::No)
-        gst_play_pause(state_->play.get());
+    if (state_->play && state_->status != ItemStatus::Failed) gst_play_pause(state_->play.get());
     updateTimeControlStatus();
 }
 
@@ -483,10 +396,7 @@ void GstPlayer::seek(double seconds) {
     state_->seeking = true;
     state_->seekTarget =
         gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond);
-    lastSeek_ = state_->seekTarget;
-    // While the media is opened again, the seek is made by its own step.
-    if (reopening_ == Reopening::No || reopening_ == Reopening::Seeking)
-        gst_play_seek(state_->play.get(), *state_->seekTarget);
+    gst_play_seek(state_->play.get(), *state_->seekTarget);
 }
 
 // ---- the time-control status ----
@@ -508,13 +418,6 @@ void GstPlayer::updateTimeControlStatus() {
 void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
     self->playState_ = state;
-    if (state == GST_PLAY_STATE_STOPPED && self->reopening_ == Reopening::Stopping) {
-        self->reopening_ = Reopening::Opening;
-        GstPlay* play = self->state_->play.get();
-        // Audio back on, if it was off, while nothing flows.
-        if (!tracksEnabledOf(play, MediaCharacteristic::Audible)) gst_play_set_audio_track_enabled(play, TRUE);
-        gst_play_pause(play);
-    }
     if (state == GST_PLAY_STATE_PAUSED || state == GST_PLAY_STATE_PLAYING) self->markReady();
     if (state == GST_PLAY_STATE_PLAYING) {
         self->hasPlayed_ = true;
@@ -556,10 +459,7 @@ void GstPlayer::post(ItemNotification notification) {
 void GstPlayer::onError(GstPlaySignalAdapter*, GError*, GstStructure*, gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
     self->wantsToPlay_ = false;
-    // No seek finishes after an error, and no opening again; a waiting choice is passed
-    // on as it is.
-    self->reopening_ = Reopening::No;
-    self->state_->reopening = false;
+    // No seek finishes after an error; a waiting choice is passed on as it is.
     self->state_->seeking = false;
     self->state_->seekTarget.reset();
     self->state_->applyPendingSelections(false);
@@ -608,17 +508,6 @@ void GstPlayer::onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info
     if (!info) return;
     self->state_->live = gst_play_media_info_is_live(info);
     self->markReady();
-    if (self->reopening_ == Reopening::Opening) {
-        // Open again, paused at the beginning, in the chosen audio track.
-        if (self->lastSeek_) {
-            self->reopening_ = Reopening::Seeking;
-            self->state_->seeking = true;
-            self->state_->seekTarget = self->lastSeek_;
-            gst_play_seek(self->state_->play.get(), *self->lastSeek_);
-        } else {
-            self->finishOpeningAgain();
-        }
-    }
     if (self->state_->streamsKnown) return;
     self->state_->streamsKnown = true;
     self->state_->applyPendingSelections();
@@ -629,11 +518,6 @@ void GstPlayer::onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info
 // now if nothing is to play; otherwise it waits until playback runs.
 void GstPlayer::onSeekDone(GstPlaySignalAdapter*, guint64, gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
-    if (self->reopening_ == Reopening::Seeking) {
-        self->state_->seekTarget.reset();
-        self->finishOpeningAgain();
-        return;
-    }
     self->state_->seeking = self->wantsToPlay_ && self->playState_ != GST_PLAY_STATE_PLAYING;
     self->state_->seekTarget.reset();
     self->state_->applyPendingSelections();
