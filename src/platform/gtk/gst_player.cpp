@@ -22,6 +22,13 @@ namespace brindlemar::gtk {
 
 namespace {
 
+// Playback that stands at the end of the media for this long, while playing, without
+// GStreamer reporting the end, is missing the end of a track (see GstPlayer::onEndWatch).
+constexpr GstClockTime endTolerance = 250 * GST_MSECOND;
+constexpr gint64 endSilenceUs = 1500 * G_TIME_SPAN_MILLISECOND;
+constexpr guint endWatchIntervalMs = 250;
+constexpr int maxEndRedeliveries = 2;
+
 // ---- the subtitle file -----------------------------------------------------------------
 
 // The separate subtitle file is handed to playbin itself, not through GstPlay: GstPlay's
@@ -248,6 +255,7 @@ private:
     static void onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info, gpointer self);
     static void onSeekDone(GstPlaySignalAdapter*, guint64 position, gpointer self);
     static gboolean onTimeObserverTimer(gpointer data);
+    static gboolean onEndWatch(gpointer self);
 
     void setStatus(ItemStatus status);
     void markReady() {
@@ -256,6 +264,8 @@ private:
     void post(ItemNotification notification);
     void completeMediaSelectionLoads();
     void updateTimeControlStatus();
+    void reachEnd();
+    void deliverAgainFrom(GstClockTime position);
 
     std::shared_ptr<PlaybackState> state_ = std::make_shared<PlaybackState>();
     std::shared_ptr<GstPlayerItem> item_ = std::make_shared<GstPlayerItem>(state_);
@@ -273,6 +283,14 @@ private:
     bool hasPlayed_ = false;       // reached PLAYING at least once
     bool stalled_ = false;         // inside a dip of buffering below 100 %
     bool failureReported_ = false;  // a failure to play to the end, until the next play()
+    bool endReported_ = false;      // the end was reported, until the next play() or seek()
+
+    // While playing: watches for an end that GStreamer does not report (onEndWatch).
+    guint endWatch_ = 0;
+    GstClockTime watchedPosition_ = GST_CLOCK_TIME_NONE;
+    gint64 watchedSince_ = 0;  // monotonic time the position was first seen there
+    int endRedeliveries_ = 0;  // since the last play() or seek()
+    bool endedByWatch_ = false;  // reported by the watch, the pipeline left as it stood
 
     std::uint64_t nextId_ = 1;
     ObserverList statusObservers_;
@@ -348,6 +366,7 @@ GstPlayer::~GstPlayer() {
         gst_bus_set_flushing(bus.get(), TRUE);
     }
     for (auto& [id, observer] : timeObservers_) g_clear_handle_id(&observer->source, g_source_remove);
+    g_clear_handle_id(&endWatch_, g_source_remove);
     widget_.reset();
     releaseInBackground(PipelineLeftovers{std::exchange(state_->play, {}), std::move(pipeline_),
                                           std::move(sink_)});
@@ -378,13 +397,19 @@ void GstPlayer::play() {
     if (!state_->play || state_->status == ItemStatus::Failed) return;
     wantsToPlay_ = true;
     failureReported_ = false;
+    endReported_ = false;
+    endRedeliveries_ = 0;
+    // From the beginning, as GstPlay does after an end it reported.
+    if (std::exchange(endedByWatch_, false)) deliverAgainFrom(0);
     gst_play_play(state_->play.get());
     updateTimeControlStatus();
 }
 
 void GstPlayer::pause() {
     wantsToPlay_ = false;
-    if (state_->play && state_->status != ItemStatus::Failed) gst_play_pause(state_->play.get());
+    // After an end reported by the watch nothing moves, and the pipeline could not pause.
+    if (state_->play && state_->status != ItemStatus::Failed && !endedByWatch_)
+        gst_play_pause(state_->play.get());
     updateTimeControlStatus();
 }
 
@@ -393,10 +418,29 @@ void GstPlayer::seek(double seconds) {
     // it once it is.
     const std::optional<std::int64_t> ticks = seekTicks(seconds);
     if (!state_->play || state_->status == ItemStatus::Failed || !ticks) return;
-    state_->seeking = true;
-    state_->seekTarget =
+    endReported_ = false;
+    endRedeliveries_ = 0;
+    const GstClockTime target =
         gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond);
-    gst_play_seek(state_->play.get(), *state_->seekTarget);
+    if (std::exchange(endedByWatch_, false)) {
+        // Shown there, paused, unless playing is asked for.
+        deliverAgainFrom(target);
+        if (!wantsToPlay_) gst_play_pause(state_->play.get());
+        return;
+    }
+    state_->seeking = true;
+    state_->seekTarget = target;
+    gst_play_seek(state_->play.get(), target);
+}
+
+// A flushing seek made on playbin itself, for a pipeline with an output left waiting
+// for data that will not come: GstPlay's own seek first pauses the pipeline and waits
+// for it to preroll, which such an output never does. The flush empties every output
+// and the demuxer delivers all tracks again from there, each to its end.
+void GstPlayer::deliverAgainFrom(GstClockTime position) {
+    gst_element_seek(pipeline_.get(), 1.0, GST_FORMAT_TIME,
+                     GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), GST_SEEK_TYPE_SET,
+                     static_cast<gint64>(position), GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
 }
 
 // ---- the time-control status ----
@@ -410,9 +454,55 @@ void GstPlayer::updateTimeControlStatus() {
     if (wantsToPlay_)
         now = playState_ == GST_PLAY_STATE_PLAYING ? TimeControlStatus::Playing
                                                     : TimeControlStatus::WaitingToPlay;
+    if (now == TimeControlStatus::Playing && !endWatch_) {
+        watchedPosition_ = GST_CLOCK_TIME_NONE;
+        endWatch_ = g_timeout_add(endWatchIntervalMs, onEndWatch, this);
+    } else if (now != TimeControlStatus::Playing) {
+        g_clear_handle_id(&endWatch_, g_source_remove);
+    }
     if (now == reported_) return;
     reported_ = now;
     queue_.post(timeControlObservers_.notifier());
+}
+
+// playbin does not always report the end of the media: when the audio track was
+// switched after the demuxer had already delivered the end of every track (a resume
+// close to the end), or together with a switch to another embedded subtitle track, the
+// last frame shows and the position stands at the duration, but one of its outputs
+// never receives the end of its track, so the whole never ends and the page never
+// hears "ended". Playback that stands still within a frame or two of the known
+// duration while playing, for longer than any output needs to drain, is delivered
+// again from where it stands: every output then receives its end and GStreamer
+// reports it. Should that not help twice, the end is reported from here, and the
+// pipeline left as it stands, its last frame showing. A live stream has no end.
+gboolean GstPlayer::onEndWatch(gpointer data) {
+    auto* self = static_cast<GstPlayer*>(data);
+    GstPlay* play = self->state_->play.get();
+    if (!play || self->state_->live || self->endReported_) return G_SOURCE_CONTINUE;
+    const GstClockTime duration = gst_play_get_duration(play);
+    const GstClockTime position = gst_play_get_position(play);
+    if (!GST_CLOCK_TIME_IS_VALID(duration) || !GST_CLOCK_TIME_IS_VALID(position) ||
+        position + endTolerance < duration) {
+        self->watchedPosition_ = GST_CLOCK_TIME_NONE;
+        return G_SOURCE_CONTINUE;
+    }
+    const gint64 now = g_get_monotonic_time();
+    if (position != self->watchedPosition_) {
+        self->watchedPosition_ = position;
+        self->watchedSince_ = now;
+        return G_SOURCE_CONTINUE;
+    }
+    if (now - self->watchedSince_ < endSilenceUs) return G_SOURCE_CONTINUE;
+    self->watchedPosition_ = GST_CLOCK_TIME_NONE;
+    if (self->endRedeliveries_ < maxEndRedeliveries) {
+        ++self->endRedeliveries_;
+        self->deliverAgainFrom(position);
+        return G_SOURCE_CONTINUE;
+    }
+    self->endWatch_ = 0;
+    self->endedByWatch_ = true;
+    self->reachEnd();
+    return G_SOURCE_REMOVE;
 }
 
 void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer data) {
@@ -482,9 +572,16 @@ void GstPlayer::onError(GstPlaySignalAdapter*, GError*, GstStructure*, gpointer 
 // The player stays as it is at the end: the last frame shows, paused.
 void GstPlayer::onEndOfStream(GstPlaySignalAdapter*, gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
-    self->wantsToPlay_ = false;
-    self->post(ItemNotification::PlayedToEnd);
-    self->updateTimeControlStatus();
+    // GStreamer's own end, after the watch already reported it, is the same end.
+    if (self->endReported_) return;
+    self->reachEnd();
+}
+
+void GstPlayer::reachEnd() {
+    endReported_ = true;
+    wantsToPlay_ = false;
+    post(ItemNotification::PlayedToEnd);
+    updateTimeControlStatus();
 }
 
 // Buffering also comes while the media is being opened; only a dip below 100 % once
