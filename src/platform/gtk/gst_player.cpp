@@ -22,12 +22,13 @@ namespace brindlemar::gtk {
 
 namespace {
 
-// Playback that stands at the end of the media for this long, while playing, without
-// GStreamer reporting the end, is missing the end of a track (see GstPlayer::onEndWatch).
+// Playback whose position stands still this long while playing has an output waiting
+// for data that will not come (see GstPlayer::onProgressWatch).
+constexpr gint64 standstillUs = 1500 * G_TIME_SPAN_MILLISECOND;
+constexpr guint progressWatchIntervalMs = 250;
+constexpr int maxRedeliveries = 2;
+// Within this of the duration, a standstill is at the end.
 constexpr GstClockTime endTolerance = 250 * GST_MSECOND;
-constexpr gint64 endSilenceUs = 1500 * G_TIME_SPAN_MILLISECOND;
-constexpr guint endWatchIntervalMs = 250;
-constexpr int maxEndRedeliveries = 2;
 
 // ---- the subtitle file -----------------------------------------------------------------
 
@@ -255,7 +256,7 @@ private:
     static void onMediaInfoUpdated(GstPlaySignalAdapter*, GstPlayMediaInfo* info, gpointer self);
     static void onSeekDone(GstPlaySignalAdapter*, guint64 position, gpointer self);
     static gboolean onTimeObserverTimer(gpointer data);
-    static gboolean onEndWatch(gpointer self);
+    static gboolean onProgressWatch(gpointer self);
 
     void setStatus(ItemStatus status);
     void markReady() {
@@ -285,11 +286,12 @@ private:
     bool failureReported_ = false;  // a failure to play to the end, until the next play()
     bool endReported_ = false;      // the end was reported, until the next play() or seek()
 
-    // While playing: watches for an end that GStreamer does not report (onEndWatch).
-    guint endWatch_ = 0;
+    // While playing: watches for a position that stands still (onProgressWatch).
+    guint progressWatch_ = 0;
     GstClockTime watchedPosition_ = GST_CLOCK_TIME_NONE;
     gint64 watchedSince_ = 0;  // monotonic time the position was first seen there
-    int endRedeliveries_ = 0;  // since the last play() or seek()
+    int redeliveries_ = 0;     // since the last play() or seek()
+    bool standstillReported_ = false;  // as a stall, until the next play() or seek()
     bool endedByWatch_ = false;  // reported by the watch, the pipeline left as it stood
 
     std::uint64_t nextId_ = 1;
@@ -366,7 +368,7 @@ GstPlayer::~GstPlayer() {
         gst_bus_set_flushing(bus.get(), TRUE);
     }
     for (auto& [id, observer] : timeObservers_) g_clear_handle_id(&observer->source, g_source_remove);
-    g_clear_handle_id(&endWatch_, g_source_remove);
+    g_clear_handle_id(&progressWatch_, g_source_remove);
     widget_.reset();
     releaseInBackground(PipelineLeftovers{std::exchange(state_->play, {}), std::move(pipeline_),
                                           std::move(sink_)});
@@ -398,7 +400,8 @@ void GstPlayer::play() {
     wantsToPlay_ = true;
     failureReported_ = false;
     endReported_ = false;
-    endRedeliveries_ = 0;
+    redeliveries_ = 0;
+    standstillReported_ = false;
     // From the beginning, as GstPlay does after an end it reported.
     if (std::exchange(endedByWatch_, false)) deliverAgainFrom(0);
     gst_play_play(state_->play.get());
@@ -419,7 +422,8 @@ void GstPlayer::seek(double seconds) {
     const std::optional<std::int64_t> ticks = seekTicks(seconds);
     if (!state_->play || state_->status == ItemStatus::Failed || !ticks) return;
     endReported_ = false;
-    endRedeliveries_ = 0;
+    redeliveries_ = 0;
+    standstillReported_ = false;
     const GstClockTime target =
         gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond);
     if (std::exchange(endedByWatch_, false)) {
@@ -454,52 +458,55 @@ void GstPlayer::updateTimeControlStatus() {
     if (wantsToPlay_)
         now = playState_ == GST_PLAY_STATE_PLAYING ? TimeControlStatus::Playing
                                                     : TimeControlStatus::WaitingToPlay;
-    if (now == TimeControlStatus::Playing && !endWatch_) {
+    if (now == TimeControlStatus::Playing && !progressWatch_) {
         watchedPosition_ = GST_CLOCK_TIME_NONE;
-        endWatch_ = g_timeout_add(endWatchIntervalMs, onEndWatch, this);
+        progressWatch_ = g_timeout_add(progressWatchIntervalMs, onProgressWatch, this);
     } else if (now != TimeControlStatus::Playing) {
-        g_clear_handle_id(&endWatch_, g_source_remove);
+        g_clear_handle_id(&progressWatch_, g_source_remove);
     }
     if (now == reported_) return;
     reported_ = now;
     queue_.post(timeControlObservers_.notifier());
 }
 
-// playbin does not always report the end of the media: when the audio track was
-// switched after the demuxer had already delivered the end of every track (a resume
-// close to the end), or together with a switch to another embedded subtitle track, the
-// last frame shows and the position stands at the duration, but one of its outputs
-// never receives the end of its track, so the whole never ends and the page never
-// hears "ended". Playback that stands still within a frame or two of the known
-// duration while playing, for longer than any output needs to drain, is delivered
-// again from where it stands: every output then receives its end and GStreamer
-// reports it. Should that not help twice, the end is reported from here, and the
-// pipeline left as it stands, its last frame showing. A live stream has no end.
-gboolean GstPlayer::onEndWatch(gpointer data) {
+// playbin can leave one of its outputs waiting for data that will not come, after a
+// track switch: when the audio track was switched after the demuxer had already
+// delivered the end of every track (a resume close to the end), or together with a
+// switch to another embedded subtitle track, the last frame shows and the position
+// stands at the duration, but that output never receives the end of its track, so the
+// whole never ends and the page never hears "ended"; another subtitle track chosen at
+// the start's seek can likewise leave the position standing still in the middle. The
+// picture then stands still although GStreamer says it plays. A position that stands
+// still that long while playing is delivered again from where it stands: every output
+// then receives data, or the end of its track, from there. Should that not help twice,
+// the page is told: at the end, the end is reported (the pipeline left as it stands,
+// its last frame showing); elsewhere, a stall. A live stream is left alone.
+gboolean GstPlayer::onProgressWatch(gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
     GstPlay* play = self->state_->play.get();
-    if (!play || self->state_->live || self->endReported_) return G_SOURCE_CONTINUE;
-    const GstClockTime duration = gst_play_get_duration(play);
-    const GstClockTime position = gst_play_get_position(play);
-    if (!GST_CLOCK_TIME_IS_VALID(duration) || !GST_CLOCK_TIME_IS_VALID(position) ||
-        position + endTolerance < duration) {
-        self->watchedPosition_ = GST_CLOCK_TIME_NONE;
+    if (!play || self->state_->live || self->endReported_ || self->standstillReported_)
         return G_SOURCE_CONTINUE;
-    }
+    const GstClockTime position = gst_play_get_position(play);
     const gint64 now = g_get_monotonic_time();
-    if (position != self->watchedPosition_) {
+    if (!GST_CLOCK_TIME_IS_VALID(position) || position != self->watchedPosition_) {
         self->watchedPosition_ = position;
         self->watchedSince_ = now;
         return G_SOURCE_CONTINUE;
     }
-    if (now - self->watchedSince_ < endSilenceUs) return G_SOURCE_CONTINUE;
+    if (now - self->watchedSince_ < standstillUs) return G_SOURCE_CONTINUE;
     self->watchedPosition_ = GST_CLOCK_TIME_NONE;
-    if (self->endRedeliveries_ < maxEndRedeliveries) {
-        ++self->endRedeliveries_;
+    if (self->redeliveries_ < maxRedeliveries) {
+        ++self->redeliveries_;
         self->deliverAgainFrom(position);
         return G_SOURCE_CONTINUE;
     }
-    self->endWatch_ = 0;
+    const GstClockTime duration = gst_play_get_duration(play);
+    if (!GST_CLOCK_TIME_IS_VALID(duration) || position + endTolerance < duration) {
+        self->standstillReported_ = true;
+        self->post(ItemNotification::PlaybackStalled);
+        return G_SOURCE_CONTINUE;
+    }
+    self->progressWatch_ = 0;
     self->endedByWatch_ = true;
     self->reachEnd();
     return G_SOURCE_REMOVE;
