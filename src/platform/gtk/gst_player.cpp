@@ -23,8 +23,11 @@ namespace brindlemar::gtk {
 namespace {
 
 // Playback whose position stands still this long while playing has an output waiting
-// for data that will not come (see GstPlayer::onProgressWatch).
-constexpr gint64 standstillUs = 1500 * G_TIME_SPAN_MILLISECOND;
+// for data that will not come (see GstPlayer::onProgressWatch): longer than any output
+// needs to drain at the end, and, elsewhere, longer than an audio device can take to
+// start (the position follows its clock).
+constexpr gint64 standstillAtEndUs = 1500 * G_TIME_SPAN_MILLISECOND;
+constexpr gint64 standstillUs = 3 * G_TIME_SPAN_SECOND;
 constexpr guint progressWatchIntervalMs = 250;
 constexpr int maxRedeliveries = 2;
 // Within this of the duration, a standstill is at the end.
@@ -477,7 +480,7 @@ void GstPlayer::updateTimeControlStatus() {
 // whole never ends and the page never hears "ended"; another subtitle track chosen at
 // the start's seek can likewise leave the position standing still in the middle. The
 // picture then stands still although GStreamer says it plays. A position that stands
-// still that long while playing is delivered again from where it stands: every output
+// still too long while playing is delivered again from where it stands: every output
 // then receives data, or the end of its track, from there. Should that not help twice,
 // the page is told: at the end, the end is reported (the pipeline left as it stands,
 // its last frame showing); elsewhere, a stall. A live stream is left alone.
@@ -493,15 +496,16 @@ gboolean GstPlayer::onProgressWatch(gpointer data) {
         self->watchedSince_ = now;
         return G_SOURCE_CONTINUE;
     }
-    if (now - self->watchedSince_ < standstillUs) return G_SOURCE_CONTINUE;
+    const GstClockTime duration = gst_play_get_duration(play);
+    const bool atEnd = GST_CLOCK_TIME_IS_VALID(duration) && position + endTolerance >= duration;
+    if (now - self->watchedSince_ < (atEnd ? standstillAtEndUs : standstillUs)) return G_SOURCE_CONTINUE;
     self->watchedPosition_ = GST_CLOCK_TIME_NONE;
     if (self->redeliveries_ < maxRedeliveries) {
         ++self->redeliveries_;
         self->deliverAgainFrom(position);
         return G_SOURCE_CONTINUE;
     }
-    const GstClockTime duration = gst_play_get_duration(play);
-    if (!GST_CLOCK_TIME_IS_VALID(duration) || position + endTolerance < duration) {
+    if (!atEnd) {
         self->standstillReported_ = true;
         self->post(ItemNotification::PlaybackStalled);
         return G_SOURCE_CONTINUE;
