@@ -43,4 +43,8 @@ Compositing decideCompositing(const RenderingFacts& facts) {
     return Compositing::Accelerated;
 }
 
+bool turnOffOverlayScrollbars(const RenderingFacts& facts) {
+    return !facts.overlayScrolling && decideCompositing(facts) == Compositing::Off;
+}
+
 }  // namespace brindlemar

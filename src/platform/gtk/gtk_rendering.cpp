@@ -87,6 +87,7 @@ RenderingPolicy RenderingPolicy::start() {
     facts.disableCompositingMode = environment("WEBKIT_DISABLE_COMPOSITING_MODE");
     facts.libglAlwaysSoftware = environment("LIBGL_ALWAYS_SOFTWARE");
     facts.renderNode = hasRenderNode();
+    facts.overlayScrolling = environment("GTK_OVERLAY_SCROLLING");
 
     RenderingPolicy policy;
     switch (decideCompositing(facts)) {
@@ -96,6 +97,9 @@ RenderingPolicy RenderingPolicy::start() {
     case Compositing::Off:
         // The renderer string could only confirm this, so it is not read.
         setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+        // The web process reads this (it draws the scrollbars) from the environment it
+        // inherits, so it is set here too, and only here.
+        if (turnOffOverlayScrollbars(facts)) setenv("GTK_OVERLAY_SCROLLING", "0", 1);
         policy.decided_ = true;
         break;
     case Compositing::Accelerated:

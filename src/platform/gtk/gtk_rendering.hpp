@@ -22,6 +22,9 @@ namespace brindlemar::gtk {
 //    the OpenGL driver), and a software renderer found there turns compositing off
 //    through the setting, as the environment can no longer be changed safely.
 // A user's own WEBKIT_DISABLE_COMPOSITING_MODE is left to the engine either way.
+// Overlay scrollbars go with compositing in the first case (see
+// turnOffOverlayScrollbars); in the second they stay, as the engine reads that choice
+// from the environment only.
 class RenderingPolicy {
 public:
     // Call before anything starts a thread.
