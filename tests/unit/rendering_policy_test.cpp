@@ -5,7 +5,8 @@
 namespace brindlemar::testing {
 namespace {
 
-TEST(RenderingPolicy, CompositingFollowsTheRendererAndTheUsersChoice) {
+// Overlay scrollbars go wherever compositing goes, unless the user chose for them.
+TEST(RenderingPolicy, CompositingAndOverlayScrollbarsFollowTheRendererAndTheUsersChoice) {
     using C = Compositing;
     const std::string intel = "Mesa Intel(R) UHD Graphics 620 (KBL GT2)";
     const std::string llvmpipe = "llvmpipe (LLVM 15.0.6, 256 bits)";
@@ -13,51 +14,33 @@ TEST(RenderingPolicy, CompositingFollowsTheRendererAndTheUsersChoice) {
         const char* name;
         RenderingFacts facts;
         Compositing expected;
+        bool overlayScrollbarsOff;
     };
     const std::vector<Case> cases = {
-        {"hardware GPU", {{}, {}, true, intel, {}}, C::Accelerated},
-        {"GPU whose renderer could not be read", {{}, {}, true, {}, {}}, C::Accelerated},
-        {"llvmpipe", {{}, {}, true, llvmpipe, {}}, C::Off},
-        {"softpipe", {{}, {}, true, "softpipe", {}}, C::Off},
-        {"classic software rasterizer", {{}, {}, true, "Software Rasterizer", {}}, C::Off},
-        {"renderer named in upper case", {{}, {}, true, "LLVMPIPE (LLVM 16)", {}}, C::Off},
-        {"virtual machine GPU with host acceleration", {{}, {}, true, "virgl (AMD Radeon)", {}}, C::Accelerated},
-        {"no render node", {{}, {}, false, {}, {}}, C::Off},
-        {"no render node, renderer read anyway", {{}, {}, false, intel, {}}, C::Off},
-        {"LIBGL_ALWAYS_SOFTWARE=1 on a GPU", {{}, "1", true, intel, {}}, C::Off},
-        {"LIBGL_ALWAYS_SOFTWARE=true", {{}, "true", true, intel, {}}, C::Off},
-        {"LIBGL_ALWAYS_SOFTWARE=Yes", {{}, "Yes", true, intel, {}}, C::Off},
-        {"LIBGL_ALWAYS_SOFTWARE=0", {{}, "0", true, intel, {}}, C::Accelerated},
-        {"LIBGL_ALWAYS_SOFTWARE empty", {{}, "", true, intel, {}}, C::Accelerated},
-        {"user disabled compositing on a GPU", {"1", {}, true, intel, {}}, C::UserChoice},
-        {"user set it to 0 on llvmpipe", {"0", {}, true, llvmpipe, {}}, C::UserChoice},
-        {"user set it empty without a GPU", {"", "1", false, {}, {}}, C::UserChoice},
+        {"hardware GPU", {{}, {}, true, intel, {}}, C::Accelerated, false},
+        {"GPU whose renderer could not be read", {{}, {}, true, {}, {}}, C::Accelerated, false},
+        {"llvmpipe", {{}, {}, true, llvmpipe, {}}, C::Off, true},
+        {"softpipe", {{}, {}, true, "softpipe", {}}, C::Off, true},
+        {"classic software rasterizer", {{}, {}, true, "Software Rasterizer", {}}, C::Off, true},
+        {"renderer named in upper case", {{}, {}, true, "LLVMPIPE (LLVM 16)", {}}, C::Off, true},
+        {"virtual machine GPU with host acceleration", {{}, {}, true, "virgl (AMD Radeon)", {}}, C::Accelerated, false},
+        {"no render node", {{}, {}, false, {}, {}}, C::Off, true},
+        {"no render node, renderer read anyway", {{}, {}, false, intel, {}}, C::Off, true},
+        {"LIBGL_ALWAYS_SOFTWARE=1 on a GPU", {{}, "1", true, intel, {}}, C::Off, true},
+        {"LIBGL_ALWAYS_SOFTWARE=true", {{}, "true", true, intel, {}}, C::Off, true},
+        {"LIBGL_ALWAYS_SOFTWARE=Yes", {{}, "Yes", true, intel, {}}, C::Off, true},
+        {"LIBGL_ALWAYS_SOFTWARE=0", {{}, "0", true, intel, {}}, C::Accelerated, false},
+        {"LIBGL_ALWAYS_SOFTWARE empty", {{}, "", true, intel, {}}, C::Accelerated, false},
+        {"user disabled compositing on a GPU", {"1", {}, true, intel, {}}, C::UserChoice, false},
+        {"user set it to 0 on llvmpipe", {"0", {}, true, llvmpipe, {}}, C::UserChoice, false},
+        {"user set it empty without a GPU", {"", "1", false, {}, {}}, C::UserChoice, false},
+        {"user chose overlay scrollbars without a GPU", {{}, {}, false, {}, "1"}, C::Off, false},
+        {"user chose classic scrollbars on a GPU", {{}, {}, true, intel, "0"}, C::Accelerated, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(decideCompositing(c.facts), c.expected);
-    }
-}
-
-TEST(RenderingPolicy, OverlayScrollbarsGoWithCompositingUnlessTheUserChose) {
-    const std::string intel = "Mesa Intel(R) UHD Graphics 620 (KBL GT2)";
-    struct Case {
-        const char* name;
-        RenderingFacts facts;
-        bool turnedOff;
-    };
-    const std::vector<Case> cases = {
-        {"no render node", {{}, {}, false, {}, {}}, true},
-        {"LIBGL_ALWAYS_SOFTWARE=1", {{}, "1", true, intel, {}}, true},
-        {"llvmpipe", {{}, {}, true, "llvmpipe (LLVM 15.0.6, 256 bits)", {}}, true},
-        {"hardware GPU", {{}, {}, true, intel, {}}, false},
-        {"user chose overlay scrollbars", {{}, {}, false, {}, "1"}, false},
-        {"user chose classic scrollbars", {{}, {}, true, intel, "0"}, false},
-        {"user chose compositing without a GPU", {"0", {}, false, {}, {}}, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(turnOffOverlayScrollbars(c.facts), c.turnedOff);
+        EXPECT_EQ(turnOffOverlayScrollbars(c.facts), c.overlayScrollbarsOff);
     }
 }
 

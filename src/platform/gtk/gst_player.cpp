@@ -268,7 +268,6 @@ private:
     void post(ItemNotification notification);
     void completeMediaSelectionLoads();
     void updateTimeControlStatus();
-    void reachEnd();
     void deliverAgainFrom(GstClockTime position);
 
     std::shared_ptr<PlaybackState> state_ = std::make_shared<PlaybackState>();
@@ -287,15 +286,14 @@ private:
     bool hasPlayed_ = false;       // reached PLAYING at least once
     bool stalled_ = false;         // inside a dip of buffering below 100 %
     bool failureReported_ = false;  // a failure to play to the end, until the next play()
-    bool endReported_ = false;      // the end was reported, until the next play() or seek()
 
     // While playing: watches for a position that stands still (onProgressWatch).
     guint progressWatch_ = 0;
     GstClockTime watchedPosition_ = GST_CLOCK_TIME_NONE;
     gint64 watchedSince_ = 0;  // monotonic time the position was first seen there
-    int redeliveries_ = 0;     // since the last play() or seek()
-    bool standstillReported_ = false;  // as a stall, until the next play() or seek()
-    bool endedByWatch_ = false;  // reported by the watch, the pipeline left as it stood
+    // Standstills met since the last play() or seek(); past maxRedeliveries, the page
+    // has been told.
+    int standstills_ = 0;
 
     std::uint64_t nextId_ = 1;
     ObserverList statusObservers_;
@@ -402,20 +400,14 @@ void GstPlayer::play() {
     if (!state_->play || state_->status == ItemStatus::Failed) return;
     wantsToPlay_ = true;
     failureReported_ = false;
-    endReported_ = false;
-    redeliveries_ = 0;
-    standstillReported_ = false;
-    // From the beginning, as GstPlay does after an end it reported.
-    if (std::exchange(endedByWatch_, false)) deliverAgainFrom(0);
+    standstills_ = 0;
     gst_play_play(state_->play.get());
     updateTimeControlStatus();
 }
 
 void GstPlayer::pause() {
     wantsToPlay_ = false;
-    // After an end reported by the watch nothing moves, and the pipeline could not pause.
-    if (state_->play && state_->status != ItemStatus::Failed && !endedByWatch_)
-        gst_play_pause(state_->play.get());
+    if (state_->play && state_->status != ItemStatus::Failed) gst_play_pause(state_->play.get());
     updateTimeControlStatus();
 }
 
@@ -424,20 +416,11 @@ void GstPlayer::seek(double seconds) {
     // it once it is.
     const std::optional<std::int64_t> ticks = seekTicks(seconds);
     if (!state_->play || state_->status == ItemStatus::Failed || !ticks) return;
-    endReported_ = false;
-    redeliveries_ = 0;
-    standstillReported_ = false;
-    const GstClockTime target =
-        gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond);
-    if (std::exchange(endedByWatch_, false)) {
-        // Shown there, paused, unless playing is asked for.
-        deliverAgainFrom(target);
-        if (!wantsToPlay_) gst_play_pause(state_->play.get());
-        return;
-    }
+    standstills_ = 0;
     state_->seeking = true;
-    state_->seekTarget = target;
-    gst_play_seek(state_->play.get(), target);
+    state_->seekTarget =
+        gst_util_uint64_scale(static_cast<guint64>(*ticks), GST_SECOND, seekTicksPerSecond);
+    gst_play_seek(state_->play.get(), *state_->seekTarget);
 }
 
 // A flushing seek made on playbin itself, for a pipeline with an output left waiting
@@ -481,14 +464,13 @@ void GstPlayer::updateTimeControlStatus() {
 // the start's seek can likewise leave the position standing still in the middle. The
 // picture then stands still although GStreamer says it plays. A position that stands
 // still too long while playing is delivered again from where it stands: every output
-// then receives data, or the end of its track, from there. Should that not help twice,
-// the page is told: at the end, the end is reported (the pipeline left as it stands,
-// its last frame showing); elsewhere, a stall. A live stream is left alone.
+// then receives data, or the end of its track, from there, and GStreamer reports the
+// end itself. Should that not help twice, the page hears "stalled", once, so that it
+// can tell the user. A live stream is left alone.
 gboolean GstPlayer::onProgressWatch(gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
     GstPlay* play = self->state_->play.get();
-    if (!play || self->state_->live || self->endReported_ || self->standstillReported_)
-        return G_SOURCE_CONTINUE;
+    if (!play || self->state_->live || self->standstills_ > maxRedeliveries) return G_SOURCE_CONTINUE;
     const GstClockTime position = gst_play_get_position(play);
     const gint64 now = g_get_monotonic_time();
     if (!GST_CLOCK_TIME_IS_VALID(position) || position != self->watchedPosition_) {
@@ -500,20 +482,11 @@ gboolean GstPlayer::onProgressWatch(gpointer data) {
     const bool atEnd = GST_CLOCK_TIME_IS_VALID(duration) && position + endTolerance >= duration;
     if (now - self->watchedSince_ < (atEnd ? standstillAtEndUs : standstillUs)) return G_SOURCE_CONTINUE;
     self->watchedPosition_ = GST_CLOCK_TIME_NONE;
-    if (self->redeliveries_ < maxRedeliveries) {
-        ++self->redeliveries_;
+    if (self->standstills_++ < maxRedeliveries)
         self->deliverAgainFrom(position);
-        return G_SOURCE_CONTINUE;
-    }
-    if (!atEnd) {
-        self->standstillReported_ = true;
+    else
         self->post(ItemNotification::PlaybackStalled);
-        return G_SOURCE_CONTINUE;
-    }
-    self->progressWatch_ = 0;
-    self->endedByWatch_ = true;
-    self->reachEnd();
-    return G_SOURCE_REMOVE;
+    return G_SOURCE_CONTINUE;
 }
 
 void GstPlayer::onStateChanged(GstPlaySignalAdapter*, GstPlayState state, gpointer data) {
@@ -583,16 +556,9 @@ void GstPlayer::onError(GstPlaySignalAdapter*, GError*, GstStructure*, gpointer 
 // The player stays as it is at the end: the last frame shows, paused.
 void GstPlayer::onEndOfStream(GstPlaySignalAdapter*, gpointer data) {
     auto* self = static_cast<GstPlayer*>(data);
-    // GStreamer's own end, after the watch already reported it, is the same end.
-    if (self->endReported_) return;
-    self->reachEnd();
-}
-
-void GstPlayer::reachEnd() {
-    endReported_ = true;
-    wantsToPlay_ = false;
-    post(ItemNotification::PlayedToEnd);
-    updateTimeControlStatus();
+    self->wantsToPlay_ = false;
+    self->post(ItemNotification::PlayedToEnd);
+    self->updateTimeControlStatus();
 }
 
 // Buffering also comes while the media is being opened; only a dip below 100 % once
