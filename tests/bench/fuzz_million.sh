@@ -17,7 +17,8 @@ for target in page_message url; do
   seconds=$((SECONDS - start))
   executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   peak=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log")
-  final=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1)
+  # A fuzzer that did not build or crashed has no DONE line: the figures are then "?".
+  final=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true)
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$final")
   ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$final")
   corp=$(sed -n 's/.* corp: \([0-9]*\/[0-9a-zA-Z]*\).*/\1/p' <<<"$final")
