@@ -120,6 +120,7 @@ test('a FIFO where the state file should be does not hold up the start', async (
   fs.mkdirSync(dataDir);
   const made = spawnSync('mkfifo', [path.join(dataDir, 'state.json')]);
   if (made.status !== 0) {
+    if (process.env.CI === 'true') assert.fail('mkfifo is not available; under CI the test must run');
     t.skip('mkfifo is not available');
     return;
   }

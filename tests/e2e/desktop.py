@@ -3,6 +3,7 @@ D-Bus, the AT-SPI bus and (optionally) a window manager, in a temporary home. Ev
 process started here carries a marker in its environment, so that close() can end
 all of them, the application's children included."""
 
+import functools
 import json
 import os
 import re
@@ -11,12 +12,43 @@ import signal
 import subprocess
 import tempfile
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.environ.get('BRINDLEMAR_BUILD_DIR', os.path.join(HERE, '..', '..', 'build'))
 FIXTURE_SERVICE = os.path.join(HERE, 'fixtures', 'service')
 SYSTEM_PYTHON = '/usr/bin/python3'  # Debian's, where pyatspi and dbusmock live
 NODE = shutil.which('node') or shutil.which('nodejs')
+# The locale the program runs in (LANG and LC_ALL), e.g. es_ES.UTF-8; C.UTF-8 when unset.
+TEST_LOCALE = os.environ.get('BRINDLEMAR_TEST_LOCALE') or 'C.UTF-8'
+
+
+def unavailable(reason):
+    """Ends a test that cannot run on this machine: a skip when run by hand, a failure
+    under CI (CI=true), where the set-up installs everything the tests need."""
+    if os.environ.get('CI') == 'true':
+        raise AssertionError(f'cannot run: {reason} (a skip is a failure under CI)')
+    raise unittest.SkipTest(reason)
+
+
+def require_tool(name):
+    """The path of the program `name`; ends the test through unavailable() when it is
+    not installed."""
+    path = shutil.which(name)
+    if not path:
+        unavailable(f'{name} is not installed (scripts/install-deps.sh --test installs it)')
+    return path
+
+
+@functools.lru_cache(maxsize=None)
+def require_locale(name):
+    """Fails unless the C library has locale `name`: a program started in a locale
+    that is missing runs in C instead, and its test would prove nothing."""
+    wanted = name.lower().replace('-', '')  # `locale -a` says es_ES.utf8
+    have = subprocess.run(['locale', '-a'], check=True, capture_output=True, text=True).stdout.split()
+    if wanted not in (h.lower().replace('-', '') for h in have):
+        raise AssertionError(f'the locale {name} is missing (scripts/install-deps.sh --test makes '
+                             'es_ES.UTF-8, the one the tests use)')
 
 
 def wait_for(predicate, timeout=30.0, interval=0.1, what='condition'):
@@ -88,9 +120,11 @@ class Desktop:
         runtime = os.path.join(self.root, 'runtime')
         for d in (home, runtime):
             os.makedirs(d, mode=0o700)
+        # The caller's locale does not reach in: LANG below decides, or the App's own.
         env = {k: v for k, v in os.environ.items()
                if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'DBUS_SESSION_BUS_ADDRESS', 'NO_AT_BRIDGE',
-                            'XDG_SESSION_TYPE', 'XDG_CURRENT_DESKTOP')}
+                            'XDG_SESSION_TYPE', 'XDG_CURRENT_DESKTOP', 'LANGUAGE')
+               and not k.startswith('LC_')}
         env.update({
             'HOME': home,
             'XDG_DATA_HOME': os.path.join(home, '.local', 'share'),
@@ -305,6 +339,8 @@ class App:
         self.reports = os.path.join(desktop.root, 'reports')
         os.makedirs(self.reports, exist_ok=True)
         env = dict(desktop.env)
+        require_locale(TEST_LOCALE)
+        env.update({'LANG': TEST_LOCALE, 'LC_ALL': TEST_LOCALE})
         env.update({'FIXTURE_REPORT_DIR': self.reports, 'FIXTURE_MODE': mode})
         if pages:
             env['FIXTURE_PAGES_DIR'] = pages

@@ -90,16 +90,25 @@ class Quit(unittest.TestCase):
                 'session end': self.by_session_end}
         states = {'playing': self.playing, 'loading': self.loading,
                   'picture-in-picture': self.picture_in_picture, 'mini-player': self.mini_player}
+        cases = [(s, w) for s in states for w in ways]
         only = os.environ.get('QUIT_CASES')  # e.g. "playing:SIGTERM" while working on one case
-        for state_name, state in states.items():
-            for way_name, way in ways.items():
-                if only and f'{state_name}:{way_name}' not in only.split(','):
-                    continue
-                with self.subTest(state=state_name, way=way_name):
-                    try:
-                        self.quit_while(state, way)
-                    finally:
-                        self.doCleanups()
+        if only is not None:
+            self.assertNotEqual(os.environ.get('CI'), 'true', 'CI runs the whole table; QUIT_CASES is for work '
+                                'by hand')
+            chosen = [c.strip() for c in only.split(',') if c.strip()]
+            # A name that matches no case would leave a case out unnoticed, or all of them.
+            unknown = [c for c in chosen if tuple(c.split(':', 1)) not in cases]
+            self.assertEqual(unknown, [], 'QUIT_CASES names unknown cases; they are state:way, of '
+                             + ', '.join(f'{s}:{w}' for s, w in cases))
+            self.assertTrue(chosen, 'QUIT_CASES selects no case')
+            cases = [c for c in cases if f'{c[0]}:{c[1]}' in chosen]
+        for state_name, way_name in cases:
+            state, way = states[state_name], ways[way_name]
+            with self.subTest(state=state_name, way=way_name):
+                try:
+                    self.quit_while(state, way)
+                finally:
+                    self.doCleanups()
 
 
 if __name__ == '__main__':
