@@ -83,9 +83,14 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries the program links against (GTK, WebKitGTK, libmpv, ...) are found by
+# dpkg-shlibdeps. Beside them: Node.js for the library service, and the GStreamer
+# plugins that WebKitGTK's own <video> plays the page's videos with (its player when
+# the shell is absent, and the durations it reads from the files): Matroska, WebM,
+# VP8/VP9, Vorbis and Opus in base and good; H.264, H.265 and AAC in bad and libav.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "nodejs, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-libav, gstreamer1.0-gtk3, gstreamer1.0-x")
+    "nodejs, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-libav")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
