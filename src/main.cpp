@@ -7,10 +7,11 @@
 #include <malloc.h>
 #endif
 
+#include <clocale>
 #include <memory>
 
-#include "platform/gtk/gst_pipeline_release.hpp"
 #include "platform/gtk/gtk_platform.hpp"
+#include "platform/gtk/mpv_player.hpp"
 #include "platform/gtk/gtk_rendering.hpp"
 #include "shell/app_delegate.hpp"
 
@@ -48,8 +49,8 @@ void onShutdown(GApplication*, gpointer data) {
     if (!application->delegate) return;
     if (!application->delegate->stopping) application->delegate->applicationWillTerminate();
     application->delegate.reset();
-    // A player let go frees its pipeline on a helper thread that ends on the main
-    // loop: let it finish before the process exits.
+    // A player let go releases its mpv instance on a thread of its own: let it
+    // finish before the process exits.
     brindlemar::gtk::waitForPlayerReleases();
 }
 
@@ -65,6 +66,11 @@ void limitMallocArenas() {
 }
 
 void onStartup(GApplication*, gpointer data) {
+    // GTK has just set every locale category from the environment. mpv refuses to
+    // start under any numeric locale but "C" (it reads and writes numbers as text), so
+    // that one goes back, before any player exists. Nothing shown to the user formats
+    // numbers through the C library's locale.
+    setlocale(LC_NUMERIC, "C");
     static_cast<Application*>(data)->platform.startup();
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(signal, onQuitSignal, data);
 }
@@ -76,8 +82,6 @@ int main() {
     // changed here.
     limitMallocArenas();
     auto rendering = brindlemar::gtk::RenderingPolicy::start();
-    // Native playback relies on playbin, where subtitle streams keep their languages.
-    g_unsetenv("GST_PLAY_USE_PLAYBIN3");
     GtkApplication* app = gtk_application_new("com.brindlemar.app", G_APPLICATION_DEFAULT_FLAGS);
     // Known to the session manager, so that logging out ends the application cleanly.
     g_object_set(app, "register-session", TRUE, nullptr);

@@ -47,4 +47,17 @@ bool turnOffOverlayScrollbars(const RenderingFacts& facts) {
     return !facts.overlayScrolling && decideCompositing(facts) == Compositing::Off;
 }
 
+VideoRenderer decideVideoRenderer(const RenderingFacts& facts) {
+    if (facts.videoOutput) {
+        const std::string choice = lowercase(*facts.videoOutput);
+        if (choice == "opengl") return VideoRenderer::OpenGL;
+        if (choice == "software") return VideoRenderer::Software;
+    }
+    // The user's own compositing choice says nothing about the GPU: judged without it.
+    RenderingFacts machine = facts;
+    machine.disableCompositingMode.reset();
+    return decideCompositing(machine) == Compositing::Accelerated ? VideoRenderer::OpenGL
+                                                                  : VideoRenderer::Software;
+}
+
 }  // namespace brindlemar

@@ -12,6 +12,7 @@ struct RenderingFacts {
     bool renderNode = false;                            // a DRM render node exists
     std::optional<std::string> glRenderer;              // the EGL/GL renderer string, if read
     std::optional<std::string> overlayScrolling;        // GTK_OVERLAY_SCROLLING, if set
+    std::optional<std::string> videoOutput;             // BRINDLEMAR_VIDEO_OUTPUT, if set
 };
 
 enum class Compositing {
@@ -31,5 +32,16 @@ Compositing decideCompositing(const RenderingFacts& facts);
 // few hundredths with classic scrollbars). So they are turned off wherever compositing
 // is turned off, unless the user set GTK_OVERLAY_SCROLLING.
 bool turnOffOverlayScrollbars(const RenderingFacts& facts);
+
+enum class VideoRenderer {
+    Software,  // the player draws its pictures on the CPU, into memory
+    OpenGL,    // the player draws through OpenGL, on the GPU
+};
+
+// The native player draws through OpenGL where the web engine composites on a
+// hardware GPU, and on the CPU elsewhere (a software OpenGL renderer would only add
+// copies to the same CPU work). BRINDLEMAR_VIDEO_OUTPUT ("opengl" or "software", in
+// any case) is the user's own choice and wins; another value is ignored.
+VideoRenderer decideVideoRenderer(const RenderingFacts& facts);
 
 }  // namespace brindlemar

@@ -44,5 +44,32 @@ TEST(RenderingPolicy, CompositingAndOverlayScrollbarsFollowTheRendererAndTheUser
     }
 }
 
+// The player draws through OpenGL only on a hardware GPU, unless the user chose.
+TEST(RenderingPolicy, VideoRendererFollowsTheGpuAndTheUsersChoice) {
+    using V = VideoRenderer;
+    const std::string intel = "Mesa Intel(R) UHD Graphics 620 (KBL GT2)";
+    const std::string llvmpipe = "llvmpipe (LLVM 15.0.6, 256 bits)";
+    struct Case {
+        const char* name;
+        RenderingFacts facts;
+        VideoRenderer expected;
+    };
+    const std::vector<Case> cases = {
+        {"hardware GPU", {{}, {}, true, intel, {}, {}}, V::OpenGL},
+        {"llvmpipe", {{}, {}, true, llvmpipe, {}, {}}, V::Software},
+        {"no render node", {{}, {}, false, {}, {}, {}}, V::Software},
+        {"LIBGL_ALWAYS_SOFTWARE on a GPU", {{}, "1", true, intel, {}, {}}, V::Software},
+        {"compositing turned off by the user on a GPU", {"1", {}, true, intel, {}, {}}, V::OpenGL},
+        {"compositing turned off by the user on llvmpipe", {"1", {}, true, llvmpipe, {}, {}}, V::Software},
+        {"user chose OpenGL on llvmpipe", {{}, {}, true, llvmpipe, {}, "OpenGL"}, V::OpenGL},
+        {"user chose software on a GPU", {{}, {}, true, intel, {}, "software"}, V::Software},
+        {"unknown choice is ignored", {{}, {}, true, llvmpipe, {}, "vulkan"}, V::Software},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(decideVideoRenderer(c.facts), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace brindlemar::testing

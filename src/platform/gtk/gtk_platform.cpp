@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/gtk/gst_player.hpp"
+#include "platform/gtk/mpv_player.hpp"
 #include "platform/gtk/gtk_child_process.hpp"
 #include "platform/gtk/gtk_desktop_identity.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
@@ -238,7 +238,9 @@ std::unique_ptr<Player> GtkPlatform::createPlayer(const std::string& url,
                                                   std::chrono::seconds forwardBuffer,
                                                   const std::string& subtitleUrl,
                                                   const std::optional<HttpCookie>& cookie) {
-    return createGstPlayer(url, forwardBuffer, subtitleUrl, cookie);
+    const VideoOutput output =
+        rendering_.videoRenderer() == VideoRenderer::OpenGL ? VideoOutput::OpenGL : VideoOutput::Software;
+    return createMpvPlayer(url, forwardBuffer, subtitleUrl, cookie, output);
 }
 
 void GtkPlatform::post(std::function<void()> work) {

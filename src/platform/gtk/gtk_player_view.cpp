@@ -1,7 +1,7 @@
 #include "platform/gtk/gtk_player_view.hpp"
 
 #include "platform/gtk/gref.hpp"
-#include "platform/gtk/gst_player.hpp"
+#include "platform/gtk/mpv_player.hpp"
 #include "platform/gtk/gtk_floating_window.hpp"
 #include "platform/gtk/gtk_player_controls.hpp"
 #include "platform/gtk/gtk_view.hpp"

@@ -88,10 +88,20 @@ RenderingPolicy RenderingPolicy::start() {
     facts.libglAlwaysSoftware = environment("LIBGL_ALWAYS_SOFTWARE");
     facts.renderNode = hasRenderNode();
     facts.overlayScrolling = environment("GTK_OVERLAY_SCROLLING");
+    facts.videoOutput = environment("BRINDLEMAR_VIDEO_OUTPUT");
 
     RenderingPolicy policy;
     switch (decideCompositing(facts)) {
     case Compositing::UserChoice:
+        // The player's choice may still need the renderer string.
+        if (facts.renderNode && !facts.videoOutput) {
+            policy.pending_ = std::async(std::launch::async, [facts]() mutable {
+                facts.glRenderer = readRenderer();
+                return facts;
+            });
+            break;
+        }
+        policy.videoRenderer_ = decideVideoRenderer(facts);
         policy.decided_ = true;
         break;
     case Compositing::Off:
@@ -100,6 +110,7 @@ RenderingPolicy RenderingPolicy::start() {
         // The web process reads this (it draws the scrollbars) from the environment it
         // inherits, so it is set here too, and only here.
         if (turnOffOverlayScrollbars(facts)) setenv("GTK_OVERLAY_SCROLLING", "0", 1);
+        policy.videoRenderer_ = decideVideoRenderer(facts);
         policy.decided_ = true;
         break;
     case Compositing::Accelerated:
@@ -113,12 +124,22 @@ RenderingPolicy RenderingPolicy::start() {
     return policy;
 }
 
+void RenderingPolicy::decide() {
+    if (decided_) return;
+    decided_ = true;
+    const RenderingFacts facts = pending_.get();
+    disableInSettings_ = decideCompositing(facts) == Compositing::Off;
+    videoRenderer_ = decideVideoRenderer(facts);
+}
+
 bool RenderingPolicy::disableInSettings() {
-    if (!decided_) {
-        decided_ = true;
-        disableInSettings_ = decideCompositing(pending_.get()) == Compositing::Off;
-    }
+    decide();
     return disableInSettings_;
+}
+
+VideoRenderer RenderingPolicy::videoRenderer() {
+    decide();
+    return videoRenderer_;
 }
 
 }  // namespace brindlemar::gtk

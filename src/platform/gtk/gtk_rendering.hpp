@@ -34,10 +34,16 @@ public:
     // renderer string the first time when it is still being read.
     bool disableInSettings();
 
+    // How the native player draws its pictures (see decideVideoRenderer); waits for
+    // the renderer string the first time when it is still being read.
+    VideoRenderer videoRenderer();
+
 private:
+    void decide();
     std::future<RenderingFacts> pending_;
     bool decided_ = false;
     bool disableInSettings_ = false;
+    VideoRenderer videoRenderer_ = VideoRenderer::Software;
 };
 
 }  // namespace brindlemar::gtk

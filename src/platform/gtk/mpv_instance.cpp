@@ -1,0 +1,250 @@
+#include "platform/gtk/mpv_instance.hpp"
+
+#include <glib.h>
+#include <mpv/render.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <thread>
+
+namespace brindlemar::gtk {
+
+namespace {
+
+// Until a view says how big the picture is, frames are still rendered (mpv's video
+// output waits for each one to be taken), small.
+constexpr int defaultWidth = 64;
+constexpr int defaultHeight = 36;
+constexpr std::size_t rowAlignment = 64;
+
+std::mutex releaseMutex;
+std::condition_variable releaseDone;
+int releasesUnderWay = 0;
+
+void runOnMainLoop(std::function<void()> work) {
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(work)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+}  // namespace
+
+struct MpvInstance::Shared : std::enable_shared_from_this<MpvInstance::Shared> {
+    MpvSettings settings;
+
+    // Main loop only. Cleared when the owner goes, so that nothing queued reaches it.
+    Callbacks callbacks;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void(mpv_handle*)>> jobs;
+    bool releasing = false;
+    bool pictureDue = true;  // mpv has a picture to render, or the size changed
+    int width = defaultWidth;
+    int height = defaultHeight;
+
+    std::atomic<bool> eventsPosted{false};
+    std::atomic<bool> framePosted{false};
+    std::shared_ptr<VideoFrame> frame = std::make_shared<VideoFrame>();
+
+    // Thread only.
+    mpv_handle* handle = nullptr;
+    mpv_render_context* renderer = nullptr;
+    PixelBuffer back;
+
+    void threadMain();
+    void start();
+    void createSoftwareRenderer();
+    void render(int w, int h);
+    void release();
+
+    // From any of mpv's threads: no mpv call may be made here.
+    static void onWakeup(void* data) {
+        auto* self = static_cast<Shared*>(data);
+        if (self->eventsPosted.exchange(true)) return;
+        runOnMainLoop([self = self->shared_from_this()] {
+            self->eventsPosted = false;
+            if (self->callbacks.eventsWaiting) self->callbacks.eventsWaiting();
+        });
+    }
+    static void onRenderUpdate(void* data) {
+        auto* self = static_cast<Shared*>(data);
+        {
+            std::lock_guard lock(self->mutex);
+            self->pictureDue = true;
+        }
+        self->wake.notify_one();
+    }
+};
+
+void MpvInstance::Shared::start() {
+    handle = mpv_create();
+    if (handle) {
+        for (const auto& [name, value] : settings.options) mpv_set_option_string(handle, name.c_str(), value.c_str());
+        for (const auto& observed : settings.observed)
+            mpv_observe_property(handle, observed.id, observed.name.c_str(), observed.format);
+        for (const auto& [id, name] : settings.hooks) mpv_hook_add(handle, id, name.c_str(), 0);
+        mpv_set_wakeup_callback(handle, &Shared::onWakeup, this);
+        if (mpv_initialize(handle) < 0) {
+            mpv_terminate_destroy(handle);
+            handle = nullptr;
+        }
+    }
+    if (settings.softwareVideo) createSoftwareRenderer();
+    runOnMainLoop([self = shared_from_this(), started = handle] {
+        if (self->callbacks.started) self->callbacks.started(started);
+    });
+}
+
+void MpvInstance::Shared::createSoftwareRenderer() {
+    if (!handle || renderer) return;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    if (mpv_render_context_create(&renderer, handle, params) >= 0)
+        mpv_render_context_set_update_callback(renderer, &Shared::onRenderUpdate, this);
+    else
+        renderer = nullptr;
+}
+
+void MpvInstance::Shared::render(int w, int h) {
+    if (back.width != w || back.height != h || !back.pixels) {
+        const int stride = static_cast<int>((static_cast<std::size_t>(w) * 4 + rowAlignment - 1) /
+                                            rowAlignment * rowAlignment);
+        back.pixels.reset(static_cast<unsigned char*>(
+                              std::aligned_alloc(rowAlignment, static_cast<std::size_t>(stride) * h)),
+                          std::free);
+        back.width = w;
+        back.height = h;
+        back.stride = stride;
+        if (!back.pixels) return;
+    }
+    int size[2] = {w, h};
+    std::size_t stride = static_cast<std::size_t>(back.stride);
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_SW_SIZE, size},
+        {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>("bgr0")},
+        {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+        {MPV_RENDER_PARAM_SW_POINTER, back.pixels.get()},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    if (mpv_render_context_render(renderer, params) < 0) return;
+    {
+        std::lock_guard lock(frame->mutex);
+        std::swap(frame->current, back);
+    }
+    if (!framePosted.exchange(true)) {
+        runOnMainLoop([self = shared_from_this()] {
+            self->framePosted = false;
+            if (self->callbacks.newFrame) self->callbacks.newFrame();
+        });
+    }
+}
+
+void MpvInstance::Shared::release() {
+    if (renderer) mpv_render_context_free(renderer);
+    renderer = nullptr;
+    if (handle) mpv_terminate_destroy(handle);
+    handle = nullptr;
+}
+
+void MpvInstance::Shared::threadMain() {
+    start();
+    std::unique_lock lock(mutex);
+    for (;;) {
+        wake.wait(lock, [this] { return !jobs.empty() || releasing || (renderer && pictureDue); });
+        if (!jobs.empty()) {
+            auto job = std::move(jobs.front());
+            jobs.pop_front();
+            lock.unlock();
+            job(handle);
+            lock.lock();
+            continue;
+        }
+        if (releasing) break;
+        pictureDue = false;
+        const int w = width, h = height;
+        lock.unlock();
+        // Renders whether or not mpv has a new picture: a new size wants one too.
+        mpv_render_context_update(renderer);
+        render(w, h);
+        lock.lock();
+    }
+    lock.unlock();
+    release();
+    std::lock_guard done(releaseMutex);
+    --releasesUnderWay;
+    releaseDone.notify_all();
+}
+
+MpvInstance::MpvInstance(MpvSettings settings, Callbacks callbacks) : shared_(std::make_shared<Shared>()) {
+    shared_->settings = std::move(settings);
+    shared_->callbacks = std::move(callbacks);
+    {
+        std::lock_guard lock(releaseMutex);
+        ++releasesUnderWay;
+    }
+    // The thread keeps what it shares until the release is over; it is not joined, so
+    // that no one waits for it.
+    std::thread([shared = shared_] { shared->threadMain(); }).detach();
+}
+
+MpvInstance::~MpvInstance() {
+    shared_->callbacks = {};
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->releasing = true;
+    }
+    shared_->wake.notify_one();
+}
+
+void MpvInstance::run(std::function<void(mpv_handle*)> job) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->jobs.push_back(std::move(job));
+    }
+    shared_->wake.notify_one();
+}
+
+void MpvInstance::renderInSoftware() {
+    run([shared = shared_](mpv_handle*) { shared->createSoftwareRenderer(); });
+}
+
+void MpvInstance::setVideoSize(int width, int height) {
+    width = std::clamp(width, 2, 8192);
+    height = std::clamp(height, 2, 8192);
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->width == width && shared_->height == height) return;
+        shared_->width = width;
+        shared_->height = height;
+        shared_->pictureDue = true;
+    }
+    shared_->wake.notify_one();
+}
+
+std::shared_ptr<VideoFrame> MpvInstance::frame() const {
+    return shared_->frame;
+}
+
+bool MpvInstance::releasesPending() {
+    std::lock_guard lock(releaseMutex);
+    return releasesUnderWay > 0;
+}
+
+void MpvInstance::waitForReleases() {
+    std::unique_lock lock(releaseMutex);
+    releaseDone.wait_for(lock, std::chrono::seconds(5), [] { return releasesUnderWay == 0; });
+}
+
+}  // namespace brindlemar::gtk
