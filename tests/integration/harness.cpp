@@ -1,15 +1,25 @@
 #include "harness.hpp"
 
-#include <gio/gio.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
-#include <optional>
-
-#include "platform/gtk/gst_player.hpp"
+#include <set>
+#include <sstream>
+#include <thread>
 
 namespace brindlemar::test {
 
@@ -27,6 +37,23 @@ bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds dead
     g_source_remove(wake);
     return held;
 }
+
+void spinFor(std::chrono::milliseconds duration) {
+    spinUntil([] { return false; }, duration);
+}
+
+void postToMainLoop(std::function<void()> work) {
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(work)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+// ---- media ----
 
 namespace {
 
@@ -70,7 +97,7 @@ void makeTracksClip(const fs::path& root, const std::string& name, int seconds,
 
 Media makeMedia() {
     g_autoptr(GError) error = nullptr;
-    g_autofree gchar* dir = g_dir_make_tmp("gst-player-tests-XXXXXX", &error);
+    g_autofree gchar* dir = g_dir_make_tmp("mpv-player-tests-XXXXXX", &error);
     if (!dir) std::abort();
     const fs::path root(dir);
     writeFile(root / "es.srt", "1\n00:00:00,200 --> 00:00:04,500\nHola\n");
@@ -87,15 +114,15 @@ Media makeMedia() {
     writeFile(root / "en6.srt",
               "1\n00:00:00,000 --> 00:00:02,900\nOne\n\n2\n00:00:03,000 --> 00:00:05,900\nTwo\n");
     makeTracksClip(root, "vorbis.mkv", 6, "libvorbis", "es6.srt", "en6.srt");
+    writeFile(root / "beside.srt",
+              "1\n00:00:00,000 --> 00:00:02,500\nHola desde el archivo de subtítulos\n\n"
+              "2\n00:00:02,500 --> 00:00:06,000\nY esta es la segunda línea del archivo\n");
     writeFile(root / "not-media.mkv", "this is not a video\n");
-    return Media{(root / "clip.mkv").string(), (root / "vorbis.mkv").string(),
-                 (root / "plain.mkv").string(), (root / "not-media.mkv").string(),
-                 (root / "missing.mkv").string(), root.string()};
+    return Media{(root / "clip.mkv").string(),   (root / "vorbis.mkv").string(),
+                 (root / "plain.mkv").string(),  (root / "beside.srt").string(),
+                 (root / "not-media.mkv").string(), (root / "missing.mkv").string(),
+                 root.string()};
 }
-
-}  // namespace
-
-namespace {
 
 std::optional<Media> made;
 
@@ -125,80 +152,267 @@ std::string fileUri(const std::string& path) {
     return uri;
 }
 
-// ---- a server that answers 404 ----
+// ---- the HTTP server ----
 
-struct NotFoundServer::Impl {
-    GSocketService* service = nullptr;
-    guint16 port = 0;
-    mutable std::mutex mutex;  // requests are answered on the service's threads
+struct HttpServer::Impl {
+    int listener = -1;
+    int wake[2] = {-1, -1};  // written to once, to end the accepting thread
+    std::uint16_t port = 0;
+    std::thread acceptor;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    bool stopping = false;
+    std::map<std::string, std::string> files;
     std::vector<std::string> heads;
+    std::vector<std::thread> connections;
+    std::set<int> openSockets;
+
+    std::optional<std::pair<std::string, std::uint64_t>> hold;  // armed, not reached yet
+    bool holdReached = false;
+    bool holdReleased = false;
+
+    void acceptLoop();
+    void answer(int socket);
+    bool sendAll(int socket, const char* data, std::size_t size);
+    bool sendFile(int socket, const std::string& path, const std::string& bytes, std::uint64_t from,
+                  std::uint64_t to);
 };
 
 namespace {
 
-gboolean answerNotFound(GThreadedSocketService*, GSocketConnection* connection, GObject*, gpointer data) {
-    auto* impl = static_cast<NotFoundServer::Impl*>(data);
-    GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
-    GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
-    // Read the request head before answering, so the client sees the answer and not a
-    // reset connection.
-    std::string head;
-    char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-        gssize got = g_input_stream_read(in, buffer, sizeof buffer, nullptr, nullptr);
-        if (got <= 0) return TRUE;
-        head.append(buffer, static_cast<std::size_t>(got));
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// The value of header `name` in a request head, if present.
+std::optional<std::string> headerOf(const std::string& head, const std::string& name) {
+    std::istringstream lines(head);
+    std::string line;
+    const std::string wanted = lowerCase(name) + ":";
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (lowerCase(line.substr(0, wanted.size())) == wanted) {
+            std::string value = line.substr(wanted.size());
+            value.erase(0, value.find_first_not_of(' '));
+            return value;
+        }
     }
-    {
-        std::lock_guard lock(impl->mutex);
-        impl->heads.push_back(head.substr(0, head.find("\r\n\r\n")));
-    }
-    static const char answer[] =
-        "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
-        "Connection: close\r\n\r\nnot found";
-    g_output_stream_write_all(out, answer, sizeof answer - 1, nullptr, nullptr, nullptr);
-    g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
-    return TRUE;
+    return std::nullopt;
 }
 
 }  // namespace
 
-NotFoundServer::NotFoundServer() : impl_(std::make_unique<Impl>()) {
-    // The port the application's own service uses is left alone.
-    constexpr guint16 reserved = 47874;
-    while (!impl_->port) {
-        impl_->service = g_threaded_socket_service_new(2);
-        g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-        g_autoptr(GSocketAddress) any = g_inet_socket_address_new(loopback, 0);
-        GSocketAddress* bound = nullptr;
-        if (!g_socket_listener_add_address(G_SOCKET_LISTENER(impl_->service), any, G_SOCKET_TYPE_STREAM,
-                                           G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr))
-            std::abort();
-        guint16 port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-        g_object_unref(bound);
-        if (port == reserved) {
-            g_clear_object(&impl_->service);
+bool HttpServer::Impl::sendAll(int socket, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t sent = ::send(socket, data, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+// Sends bytes [from, to) of the file, stopping at an armed hold on the way.
+bool HttpServer::Impl::sendFile(int socket, const std::string& path, const std::string& bytes,
+                                std::uint64_t from, std::uint64_t to) {
+    std::uint64_t position = from;
+    while (position < to) {
+        std::uint64_t end = std::min<std::uint64_t>(to, position + 16 * 1024);
+        bool waitHere = false;
+        {
+            std::lock_guard lock(mutex);
+            if (hold && hold->first == path && position <= hold->second && hold->second < end) {
+                end = hold->second;
+                waitHere = end == position;
+            }
+        }
+        if (waitHere) {
+            std::unique_lock lock(mutex);
+            hold.reset();
+            holdReached = true;
+            changed.wait_for(lock, 30s, [&] { return holdReleased || stopping; });
+            holdReached = false;
+            if (stopping) return false;
             continue;
         }
-        impl_->port = port;
+        if (!sendAll(socket, bytes.data() + position, end - position)) return false;
+        position = end;
     }
-    g_signal_connect(impl_->service, "run", G_CALLBACK(answerNotFound), impl_.get());
-    g_socket_service_start(impl_->service);
+    return true;
 }
 
-NotFoundServer::~NotFoundServer() {
-    g_socket_service_stop(impl_->service);
-    g_socket_listener_close(G_SOCKET_LISTENER(impl_->service));
-    g_clear_object(&impl_->service);
+void HttpServer::Impl::answer(int socket) {
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return;
+        head.append(buffer, static_cast<std::size_t>(got));
+    }
+    head.resize(head.find("\r\n\r\n"));
+    std::optional<std::string> bytes;
+    std::string path;
+    {
+        std::lock_guard lock(mutex);
+        heads.push_back(head);
+        std::istringstream requestLine(head.substr(0, head.find("\r\n")));
+        std::string method;
+        requestLine >> method >> path;
+        if (auto found = files.find(path); found != files.end()) {
+            std::ifstream in(found->second, std::ios::binary);
+            bytes = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+    }
+    const bool headOnly = head.rfind("HEAD ", 0) == 0;
+    if (!bytes) {
+        static const char notFound[] =
+            "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
+            "Connection: close\r\n\r\nnot found";
+        sendAll(socket, notFound, sizeof notFound - 1);
+        return;
+    }
+    const std::uint64_t size = bytes->size();
+    std::uint64_t from = 0;
+    std::uint64_t to = size;  // exclusive
+    std::string status = "200 OK";
+    bool partial = false;
+    if (auto range = headerOf(head, "Range"); range && range->rfind("bytes=", 0) == 0) {
+        const std::string spec = range->substr(6);
+        const auto dash = spec.find('-');
+        if (dash != std::string::npos && dash > 0) {
+            from = std::strtoull(spec.substr(0, dash).c_str(), nullptr, 10);
+            if (dash + 1 < spec.size())
+                to = std::min<std::uint64_t>(size, std::strtoull(spec.substr(dash + 1).c_str(), nullptr, 10) + 1);
+        }
+        if (from >= size) {
+            const std::string unsatisfiable = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+                                              std::to_string(size) +
+                                              "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            sendAll(socket, unsatisfiable.data(), unsatisfiable.size());
+            return;
+        }
+        status = "206 Partial Content";
+        partial = true;
+    }
+    const bool subtitles = path.size() > 4 && path.compare(path.size() - 4, 4, ".srt") == 0;
+    std::string answerHead = "HTTP/1.1 " + status + "\r\nContent-Type: " +
+                             (subtitles ? "application/x-subrip" : "video/x-matroska") +
+                             "\r\nAccept-Ranges: bytes\r\n";
+    if (partial)
+        answerHead += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(to - 1) + "/" +
+                      std::to_string(size) + "\r\n";
+    answerHead += "Content-Length: " + std::to_string(to - from) + "\r\nConnection: close\r\n\r\n";
+    if (!sendAll(socket, answerHead.data(), answerHead.size()) || headOnly) return;
+    sendFile(socket, path, *bytes, from, to);
 }
 
-std::string NotFoundServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(impl_->port) + path;
+void HttpServer::Impl::acceptLoop() {
+    for (;;) {
+        pollfd fds[2] = {{listener, POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents) return;
+        int socket = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (socket < 0) continue;
+        std::lock_guard lock(mutex);
+        if (stopping) {
+            ::close(socket);
+            return;
+        }
+        openSockets.insert(socket);
+        connections.emplace_back([this, socket] {
+            answer(socket);
+            std::lock_guard lock(mutex);
+            openSockets.erase(socket);
+            ::close(socket);
+        });
+    }
 }
 
-std::vector<std::string> NotFoundServer::requestHeads() const {
+HttpServer::HttpServer() : impl_(std::make_unique<Impl>()) {
+    // The port the application's own service uses is left alone.
+    constexpr std::uint16_t reserved = 47874;
+    while (!impl_->port) {
+        int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        socklen_t length = sizeof address;
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener, 64) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            std::abort();
+        if (ntohs(address.sin_port) == reserved) {
+            ::close(listener);
+            continue;
+        }
+        impl_->listener = listener;
+        impl_->port = ntohs(address.sin_port);
+    }
+    if (::pipe2(impl_->wake, O_CLOEXEC) != 0) std::abort();
+    impl_->acceptor = std::thread([impl = impl_.get()] { impl->acceptLoop(); });
+}
+
+HttpServer::~HttpServer() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+        for (int socket : impl_->openSockets) ::shutdown(socket, SHUT_RDWR);
+    }
+    impl_->changed.notify_all();
+    const char stop = 's';
+    [[maybe_unused]] auto written = ::write(impl_->wake[1], &stop, 1);
+    impl_->acceptor.join();
+    // No connection is added once the acceptor has ended.
+    for (auto& connection : impl_->connections) connection.join();
+    ::close(impl_->listener);
+    ::close(impl_->wake[0]);
+    ::close(impl_->wake[1]);
+}
+
+void HttpServer::serve(const std::string& path, const std::string& file) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->files[path] = file;
+}
+
+std::string HttpServer::origin() const {
+    return "http://127.0.0.1:" + std::to_string(impl_->port);
+}
+
+std::string HttpServer::url(const std::string& path) const {
+    return origin() + path;
+}
+
+std::vector<std::string> HttpServer::requestHeads() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->heads;
+}
+
+void HttpServer::holdAt(const std::string& path, std::uint64_t offset) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->hold = std::make_pair(path, offset);
+    impl_->holdReleased = false;
+}
+
+bool HttpServer::holding() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->holdReached;
+}
+
+void HttpServer::release() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->hold.reset();
+        impl_->holdReleased = true;
+    }
+    impl_->changed.notify_all();
 }
 
 // ---- recording a player ----
@@ -213,27 +427,25 @@ PlayerEvents::PlayerEvents(Player& p) : player(p) {
     player.addPeriodicTimeObserver(250ms, [this](double seconds) { ticks.push_back(seconds); });
 }
 
-// ---- a window for the video ----
+// ---- the main loop's heartbeat ----
 
-VideoWindow::VideoWindow() : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)) {
-    gtk_window_set_default_size(GTK_WINDOW(window_), 320, 180);
+MainLoopHeartbeat::MainLoopHeartbeat()
+    : source_(g_timeout_add(10, &MainLoopHeartbeat::beat, this)), last_(std::chrono::steady_clock::now()) {}
+
+MainLoopHeartbeat::~MainLoopHeartbeat() {
+    g_clear_handle_id(&source_, g_source_remove);
 }
 
-VideoWindow::~VideoWindow() {
-    gtk_widget_destroy(window_);
+gboolean MainLoopHeartbeat::beat(gpointer data) {
+    auto* self = static_cast<MainLoopHeartbeat*>(data);
+    const auto now = std::chrono::steady_clock::now();
+    self->longest_ = std::max(self->longest_, now - self->last_);
+    self->last_ = now;
+    return G_SOURCE_CONTINUE;
 }
 
-void VideoWindow::show(Player& player) {
-    clear();
-    GtkWidget* video = gtk::videoWidgetOf(player);
-    ASSERT_NE(video, nullptr);
-    gtk_container_add(GTK_CONTAINER(window_), video);
-    gtk_widget_show_all(window_);
-}
-
-void VideoWindow::clear() {
-    if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(window_)))
-        gtk_container_remove(GTK_CONTAINER(window_), child);
+std::chrono::milliseconds MainLoopHeartbeat::longestGap() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longest_);
 }
 
 int openFdCount() {

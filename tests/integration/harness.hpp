@@ -1,12 +1,15 @@
 // What the player tests share: the main loop spun against a deadline, media made at
-// test time, a server that answers 404, and a recorder of a player's callbacks.
+// test time, a local HTTP server that can hold a file back, a recorder of a player's
+// callbacks, and a watch on the main loop's responsiveness.
 #pragma once
 
-#include <gtk/gtk.h>
+#include <glib.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,27 +23,53 @@ using namespace std::chrono_literals;
 // it holds. The deadlines are generous: they only bound a hang.
 bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = 30s);
 
+// Turns the default main context for `duration`: room for a callback that must not come.
+void spinFor(std::chrono::milliseconds duration);
+
+// Runs `work` on a later turn of the default main context.
+void postToMainLoop(std::function<void()> work);
+
 // Media made on first use in a temporary directory, removed when the tests end.
 struct Media {
-    std::string clip;       // 5 s 320x180 Matroska: audio "spa", "eng"; subtitles "spa", "eng"
-    std::string vorbisClip; // 6 s, the same tracks, in VP8, Vorbis and SubRip
-    std::string plainClip;  // 2 s, one untagged audio track, no subtitles
-    std::string notMedia;   // a text file with a video file's name
-    std::string missing;    // a path that does not exist
+    std::string clip;         // 5 s 320x180 Matroska: audio "spa", "eng"; subtitles "spa", "eng"
+    std::string vorbisClip;   // 6 s, the same tracks, in VP8, Vorbis and SubRip
+    std::string plainClip;    // 2 s, one untagged audio track, no subtitles
+    std::string sideSubtitles;  // a SubRip file with cues all through the clips
+    std::string notMedia;     // a text file with a video file's name
+    std::string missing;      // a path that does not exist
     std::string directory;
 };
 const Media& media();
 
 std::string fileUri(const std::string& path);
 
-// A local HTTP server on a free port that answers every request with 404.
-class NotFoundServer {
+// A local HTTP/1.1 server on 127.0.0.1 and a free port, answering on threads of its
+// own. It serves the files it is given (byte ranges included) and answers 404 to
+// anything else. It can hold a file back: the first answer for that file that reaches
+// a given byte stops sending there until release() (or its destructor, or a bound of
+// 30 s), then goes on.
+class HttpServer {
 public:
-    NotFoundServer();
-    ~NotFoundServer();
+    HttpServer();
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Serves the file at `file` under `path` ("/clip.mkv").
+    void serve(const std::string& path, const std::string& file);
     std::string url(const std::string& path) const;
+    // "http://127.0.0.1:<port>"
+    std::string origin() const;
     // The head (request line and headers) of every request so far, in order.
     std::vector<std::string> requestHeads() const;
+
+    // Arms the hold: the next answer for `path` that would send byte `offset` of the
+    // file sends the bytes before it and then waits.
+    void holdAt(const std::string& path, std::uint64_t offset);
+    // Whether an answer is waiting at the hold now.
+    bool holding() const;
+    // Lets a waiting answer go on (and disarms a hold not reached yet).
+    void release();
 
     struct Impl;  // shared with the threads that answer
 
@@ -65,16 +94,22 @@ struct PlayerEvents {
     std::unique_ptr<Observation> timeControlObservation;
 };
 
-// A window that shows a player's video widget, as the application's overlay does.
-class VideoWindow {
+// The longest the default main context went without running a 10 ms timeout, from
+// construction on: a main loop held up by a call that waits shows here.
+class MainLoopHeartbeat {
 public:
-    VideoWindow();
-    ~VideoWindow();
-    void show(Player& player);
-    void clear();
+    MainLoopHeartbeat();
+    ~MainLoopHeartbeat();
+    MainLoopHeartbeat(const MainLoopHeartbeat&) = delete;
+    MainLoopHeartbeat& operator=(const MainLoopHeartbeat&) = delete;
+
+    std::chrono::milliseconds longestGap() const;
 
 private:
-    GtkWidget* window_;
+    static gboolean beat(gpointer self);
+    guint source_ = 0;
+    std::chrono::steady_clock::time_point last_;
+    std::chrono::steady_clock::duration longest_{};
 };
 
 // Entries of /proc/self/fd and /proc/self/task.
