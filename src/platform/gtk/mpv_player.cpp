@@ -122,6 +122,7 @@ public:
 
 private:
     void showSoftwareVideo();
+    void pictureShown();
     void openGlChanged(bool attached);
     void fallBackToSoftware();
     struct TimeObserver {
@@ -196,6 +197,7 @@ private:
     std::unique_ptr<SoftwareVideo> softwareVideo_;
     std::unique_ptr<OpenGlVideo> openGlVideo_;
     bool openGlAttached_ = false;
+    bool firstPictureShown_ = false;
     // The video track shown when the OpenGL context went, to show again with the next.
     std::optional<std::int64_t> videoTrack_;
     GRef<GtkWidget> videoBox_;
@@ -291,6 +293,7 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
             [this](mpv_handle* handle) { started(handle); },
             [this] { drain(); },
             [this] {
+                pictureShown();
                 if (softwareVideo_) softwareVideo_->newFrame();
             },
         });
@@ -682,11 +685,20 @@ GtkWidget* MpvPlayer::videoWidget() {
         showSoftwareVideo();
         return box;
     }
-    openGlVideo_ = std::make_unique<OpenGlVideo>([this](bool attached) { openGlChanged(attached); });
+    openGlVideo_ = std::make_unique<OpenGlVideo>([this](bool attached) { openGlChanged(attached); },
+                                                  [this] { pictureShown(); });
     gtk_container_add(GTK_CONTAINER(box), openGlVideo_->widget());
     if (handle_) openGlVideo_->setHandle(handle_);
     gtk_widget_show(box);
     return box;
+}
+
+// For the benchmarks (G_MESSAGES_DEBUG=brindlemar): when the first picture of the
+// media is ready to be shown.
+void MpvPlayer::pictureShown() {
+    if (!loaded_ || std::exchange(firstPictureShown_, true)) return;
+    g_log("brindlemar", G_LOG_LEVEL_DEBUG, "first picture at %" G_GINT64_FORMAT " us (monotonic)",
+          g_get_monotonic_time());
 }
 
 void MpvPlayer::showSoftwareVideo() {

@@ -101,8 +101,8 @@ struct OpenGlVideo::Pending : std::enable_shared_from_this<OpenGlVideo::Pending>
     OpenGlVideo* owner = nullptr;  // main loop only; cleared with the render context
 };
 
-OpenGlVideo::OpenGlVideo(std::function<void(bool)> attached)
-    : attachedChanged_(std::move(attached)), pending_(std::make_shared<Pending>()),
+OpenGlVideo::OpenGlVideo(std::function<void(bool)> attached, std::function<void()> rendered)
+    : attachedChanged_(std::move(attached)), rendered_(std::move(rendered)), pending_(std::make_shared<Pending>()),
       area_(sink(gtk_gl_area_new())) {
     pending_->owner = this;
     gtk_gl_area_set_has_alpha(GTK_GL_AREA(area_.get()), FALSE);
@@ -117,6 +117,7 @@ OpenGlVideo::OpenGlVideo(std::function<void(bool)> attached)
 
 OpenGlVideo::~OpenGlVideo() {
     attachedChanged_ = nullptr;
+    rendered_ = nullptr;
     destroy();
     pending_->owner = nullptr;
     handlers_.clear();
@@ -196,6 +197,7 @@ gboolean OpenGlVideo::onRender(GtkGLArea* area, GdkGLContext*, gpointer data) {
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
     mpv_render_context_render(self->renderer_, params);
+    if (self->rendered_) self->rendered_();
     return TRUE;
 }
 

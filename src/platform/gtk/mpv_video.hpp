@@ -42,7 +42,8 @@ private:
 // (moved to another window), and `attached` reports each change.
 class OpenGlVideo {
 public:
-    explicit OpenGlVideo(std::function<void(bool attached)> attached);
+    // `rendered` after each picture drawn.
+    OpenGlVideo(std::function<void(bool attached)> attached, std::function<void()> rendered);
     ~OpenGlVideo();
     OpenGlVideo(const OpenGlVideo&) = delete;
     OpenGlVideo& operator=(const OpenGlVideo&) = delete;
@@ -63,6 +64,7 @@ private:
 
     struct Pending;  // what mpv's callback shares with the main loop
     std::function<void(bool)> attachedChanged_;
+    std::function<void()> rendered_;
     mpv_handle* handle_ = nullptr;
     mpv_render_context* renderer_ = nullptr;
     std::shared_ptr<Pending> pending_;
