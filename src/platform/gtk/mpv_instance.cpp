@@ -64,6 +64,7 @@ struct MpvInstance::Shared : std::enable_shared_from_this<MpvInstance::Shared> {
     void threadMain();
     void start();
     void createSoftwareRenderer();
+    void setListOption(const std::string& name, const std::vector<std::string>& values);
     void render(int w, int h);
     void release();
 
@@ -90,6 +91,7 @@ void MpvInstance::Shared::start() {
     handle = mpv_create();
     if (handle) {
         for (const auto& [name, value] : settings.options) mpv_set_option_string(handle, name.c_str(), value.c_str());
+        for (const auto& [name, values] : settings.listOptions) setListOption(name, values);
         for (const auto& observed : settings.observed)
             mpv_observe_property(handle, observed.id, observed.name.c_str(), observed.format);
         for (const auto& [id, name] : settings.hooks) mpv_hook_add(handle, id, name.c_str(), 0);
@@ -103,6 +105,19 @@ void MpvInstance::Shared::start() {
     runOnMainLoop([self = shared_from_this(), started = handle] {
         if (self->callbacks.started) self->callbacks.started(started);
     });
+}
+
+void MpvInstance::Shared::setListOption(const std::string& name, const std::vector<std::string>& values) {
+    std::vector<mpv_node> items(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        items[i].format = MPV_FORMAT_STRING;
+        items[i].u.string = const_cast<char*>(values[i].c_str());
+    }
+    mpv_node_list list{static_cast<int>(items.size()), items.data(), nullptr};
+    mpv_node node;
+    node.format = MPV_FORMAT_NODE_ARRAY;
+    node.u.list = &list;
+    mpv_set_option(handle, name.c_str(), MPV_FORMAT_NODE, &node);
 }
 
 void MpvInstance::Shared::createSoftwareRenderer() {

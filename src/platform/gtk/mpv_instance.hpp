@@ -33,6 +33,8 @@ struct VideoFrame {
 struct MpvSettings {
     // Options set before the instance starts, in order.
     std::vector<std::pair<std::string, std::string>> options;
+    // List options, each item given whole (URLs may hold the list separators).
+    std::vector<std::pair<std::string, std::vector<std::string>>> listOptions;
     // Properties observed from the start: (reply id, name, format).
     struct Observed {
         std::uint64_t id;

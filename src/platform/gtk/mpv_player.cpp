@@ -268,11 +268,13 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
     options.emplace_back("hwdec", environment("BRINDLEMAR_HWDEC")
                                       .value_or(output == VideoOutput::OpenGL ? "auto-safe" : "no"));
     const bool withCookie = cookie && sameOrigin(url, cookie->origin);
-    if (withCookie) options.emplace_back("http-header-fields", "Cookie: " + cookie->name + "=" + cookie->value);
+    if (withCookie)
+        settings.listOptions.emplace_back("http-header-fields",
+                                          std::vector<std::string>{"Cookie: " + cookie->name + "=" + cookie->value});
     // The header goes with every request of this instance: a subtitle file elsewhere
     // would receive it, so it is not opened then.
     if (!subtitleUrl.empty() && (!withCookie || sameOrigin(subtitleUrl, cookie->origin)))
-        options.emplace_back("sub-files-append", subtitleUrl);
+        settings.listOptions.emplace_back("sub-files", std::vector<std::string>{subtitleUrl});
 
     settings.observed = {
         {observedPause, "pause", MPV_FORMAT_FLAG},
