@@ -33,6 +33,7 @@ enum : std::uint64_t {
     observedVolume,
     preloadedHook,
     tracksAtPreloadReply,
+    tracksAtLoadReply,
 };
 
 // Numbers for mpv's text arguments, whatever the locale.
@@ -169,6 +170,7 @@ private:
     std::optional<double> seekAfterLoad_;
     bool loadIssued_ = false;
     bool loaded_ = false;
+    bool tracksReported_ = false;  // a change of the track list came since the media opened
 
     // What was asked for, and what mpv reports.
     bool wantsToPlay_ = false;
@@ -371,6 +373,9 @@ void MpvPlayer::handle(const mpv_event& event) {
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY:
         if (event.reply_userdata == tracksAtPreloadReply) tracksAtPreload(event);
+        // Older than any change reported since.
+        if (event.reply_userdata == tracksAtLoadReply && event.error >= 0 && event.data && !tracksReported_)
+            propertyChanged(observedTrackList, *static_cast<mpv_event_property*>(event.data));
         break;
     case MPV_EVENT_FILE_LOADED:
         fileLoaded();
@@ -425,8 +430,10 @@ void MpvPlayer::propertyChanged(std::uint64_t id, const mpv_event_property& prop
         break;
     case observedTrackList:
         // Until the media is open, the list read at the hook holds.
-        if (loaded_ && property.format == MPV_FORMAT_NODE)
+        if (loaded_ && property.format == MPV_FORMAT_NODE) {
             state_->tracks = parseTrackList(*static_cast<mpv_node*>(property.data));
+            tracksReported_ = true;
+        }
         break;
     default:
         break;
@@ -493,7 +500,9 @@ void MpvPlayer::fileLoaded() {
     }
     setStatus(ItemStatus::ReadyToPlay);
     if (seekAfterLoad_) seekNow(*std::exchange(seekAfterLoad_, std::nullopt));
-    mpv_get_property_async(handle_, 0, "track-list", MPV_FORMAT_NODE);
+    // A change of the list reported before this was left out (see propertyChanged):
+    // read it again.
+    mpv_get_property_async(handle_, tracksAtLoadReply, "track-list", MPV_FORMAT_NODE);
 }
 
 void MpvPlayer::fileEnded(const mpv_event_end_file& end) {
