@@ -191,7 +191,6 @@ private:
     // The tracks are known and held before any is decoded, until the choices made
     // meanwhile are passed on (see preloaded).
     std::optional<std::uint64_t> preloadHook_;
-    guint continueSource_ = 0;
     std::optional<std::optional<std::size_t>> pendingAudio_;
     std::optional<std::optional<std::size_t>> pendingSubtitle_;
 
@@ -305,7 +304,6 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
 
 MpvPlayer::~MpvPlayer() {
     state_->player = nullptr;
-    g_clear_handle_id(&continueSource_, g_source_remove);
     for (auto& [id, observer] : timeObservers_) g_clear_handle_id(&observer->source, g_source_remove);
     // The OpenGL context goes before the instance it renders for.
     openGlVideo_.reset();
@@ -457,18 +455,11 @@ void MpvPlayer::tracksAtPreload(const mpv_event& event) {
     }
     state_->streamsKnown = true;
     completeMediaSelectionLoads();
-    // Low priority: the completions, and the work they queue in turn at the default
-    // priority, all run before this.
-    if (!continueSource_)
-        continueSource_ = g_idle_add_full(
-            G_PRIORITY_LOW,
-            [](gpointer data) -> gboolean {
-                auto* self = static_cast<MpvPlayer*>(data);
-                self->continueSource_ = 0;
-                self->continuePreload();
-                return G_SOURCE_REMOVE;
-            },
-            this, nullptr);
+    // The completions were queued just before, at the same priority: they run first,
+    // and so does work they queue in turn, up to two more turns of the main loop
+    // (the application chooses one turn later). A lower priority would do without
+    // counting turns, but drawing runs above it: a busy window would hold mpv here.
+    queue_.post([this] { queue_.post([this] { queue_.post([this] { continuePreload(); }); }); });
 }
 
 // The choices held meanwhile are set on the instance's thread, in order, before the
