@@ -258,6 +258,9 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
     options.emplace_back("audio-file-auto", "no");
     options.emplace_back("cover-art-auto", "no");
     options.emplace_back("osd-level", "0");
+    // Subtitles stay on the picture, clear of the control bar along its bottom.
+    options.emplace_back("sub-use-margins", "no");
+    options.emplace_back("sub-margin-y", "60");
     // Stays on the last picture at the end, and stays up with nothing open.
     options.emplace_back("keep-open", "yes");
     options.emplace_back("idle", "yes");
