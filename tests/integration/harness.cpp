@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -88,7 +89,7 @@ void makeTracksClip(const fs::path& root, const std::string& name, int seconds,
                "-f", "lavfi", "-i", "sine=frequency=660" + duration,
                "-i", spanishSrt, "-i", englishSrt,
                "-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s", "-map", "4:s",
-               "-c:v", "libvpx", "-b:v", "200k", "-c:a", audioCodec, "-c:s", "srt",
+               "-c:v", "libvpx", "-deadline", "realtime", "-cpu-used", "8", "-b:v", "200k", "-c:a", audioCodec, "-c:s", "srt",
                "-metadata:s:a:0", "language=spa", "-metadata:s:a:1", "language=eng",
                "-metadata:s:s:0", "language=spa", "-metadata:s:s:1", "language=eng",
                name},
@@ -105,7 +106,7 @@ Media makeMedia() {
     makeTracksClip(root, "clip.mkv", 5, "libopus", "es.srt", "en.srt");
     runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=320x180:rate=25:duration=2",
                "-f", "lavfi", "-i", "sine=frequency=440:duration=2",
-               "-c:v", "libvpx", "-b:v", "200k", "-c:a", "libopus", "plain.mkv"},
+               "-c:v", "libvpx", "-deadline", "realtime", "-cpu-used", "8", "-b:v", "200k", "-c:a", "libopus", "plain.mkv"},
               root);
     // Cues all through, so that a subtitle track has something to show wherever
     // playback resumes.
@@ -429,23 +430,74 @@ PlayerEvents::PlayerEvents(Player& p) : player(p) {
 
 // ---- the main loop's heartbeat ----
 
-MainLoopHeartbeat::MainLoopHeartbeat()
-    : source_(g_timeout_add(10, &MainLoopHeartbeat::beat, this)), last_(std::chrono::steady_clock::now()) {}
+namespace {
+
+// Time the default main context has spent in its poll; main thread only.
+std::chrono::steady_clock::duration polledInAll{};
+GPollFunc pollBeneath = nullptr;
+
+}  // namespace
+
+gint MainLoopHeartbeat::poll(GPollFD* fds, guint count, gint timeout) {
+    const auto before = std::chrono::steady_clock::now();
+    const gint result = pollBeneath(fds, count, timeout);
+    polledInAll += std::chrono::steady_clock::now() - before;
+    return result;
+}
+
+MainLoopHeartbeat::Sample MainLoopHeartbeat::sample() const {
+    Sample s;
+    s.at = std::chrono::steady_clock::now();
+    s.polled = polledInAll;
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    s.cpu = std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    s.waits = usage.ru_nvcsw;
+    s.preemptions = usage.ru_nivcsw;
+    return s;
+}
+
+MainLoopHeartbeat::MainLoopHeartbeat() : previousPoll_(g_main_context_get_poll_func(nullptr)) {
+    pollBeneath = previousPoll_;
+    g_main_context_set_poll_func(nullptr, &MainLoopHeartbeat::poll);
+    source_ = g_timeout_add(10, &MainLoopHeartbeat::beat, this);
+    start_ = last_ = sample();
+}
 
 MainLoopHeartbeat::~MainLoopHeartbeat() {
     g_clear_handle_id(&source_, g_source_remove);
+    g_main_context_set_poll_func(nullptr, previousPoll_);
 }
 
 gboolean MainLoopHeartbeat::beat(gpointer data) {
     auto* self = static_cast<MainLoopHeartbeat*>(data);
-    const auto now = std::chrono::steady_clock::now();
-    self->longest_ = std::max(self->longest_, now - self->last_);
+    const Sample now = self->sample();
+    const auto heldUp = (now.at - self->last_.at) - (now.polled - self->last_.polled);
+    if (heldUp > self->longest_) {
+        self->longest_ = heldUp;
+        self->longestFrom_ = self->last_;
+        self->longestTo_ = now;
+    }
     self->last_ = now;
     return G_SOURCE_CONTINUE;
 }
 
-std::chrono::milliseconds MainLoopHeartbeat::longestGap() const {
+std::chrono::milliseconds MainLoopHeartbeat::longestHeldUp() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(longest_);
+}
+
+std::string MainLoopHeartbeat::longestHeldUpDetails() const {
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    std::ostringstream text;
+    text << longestHeldUp().count() << " ms held up, from "
+         << duration_cast<milliseconds>(longestFrom_.at - start_.at).count() << " ms on, in a gap of "
+         << duration_cast<milliseconds>(longestTo_.at - longestFrom_.at).count() << " ms; main thread CPU "
+         << duration_cast<milliseconds>(longestTo_.cpu - longestFrom_.cpu).count() << " ms, waits "
+         << longestTo_.waits - longestFrom_.waits << ", preempted "
+         << longestTo_.preemptions - longestFrom_.preemptions << " times";
+    return text.str();
 }
 
 int openFdCount() {

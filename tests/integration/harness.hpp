@@ -94,8 +94,11 @@ struct PlayerEvents {
     std::unique_ptr<Observation> timeControlObservation;
 };
 
-// The longest the default main context went without running a 10 ms timeout, from
-// construction on: a main loop held up by a call that waits shows here.
+// Watches the default main context through a 10 ms timeout, from construction on.
+// Between two runs of the timeout, the time the context spent outside its wait for
+// events (in the poll) is time it was held up: by a call that waits, or by work done
+// on it. The wait itself, and the machine being slow to wake the thread from it,
+// are not. Create, read and destroy it on the main thread.
 class MainLoopHeartbeat {
 public:
     MainLoopHeartbeat();
@@ -103,13 +106,31 @@ public:
     MainLoopHeartbeat(const MainLoopHeartbeat&) = delete;
     MainLoopHeartbeat& operator=(const MainLoopHeartbeat&) = delete;
 
-    std::chrono::milliseconds longestGap() const;
+    // The longest time held up between two runs.
+    std::chrono::milliseconds longestHeldUp() const;
+    // That time, when it began (from construction), the whole gap around it, and how
+    // the main thread spent it: CPU time, waits, and times the CPU was taken away.
+    std::string longestHeldUpDetails() const;
 
 private:
+    struct Sample {
+        std::chrono::steady_clock::time_point at;
+        std::chrono::steady_clock::duration polled{};  // in the poll, in all
+        std::chrono::microseconds cpu{};
+        long waits = 0;
+        long preemptions = 0;
+    };
+    Sample sample() const;
     static gboolean beat(gpointer self);
+    static gint poll(GPollFD* fds, guint count, gint timeout);
+
+    GPollFunc previousPoll_ = nullptr;
     guint source_ = 0;
-    std::chrono::steady_clock::time_point last_;
+    Sample start_;
+    Sample last_;
     std::chrono::steady_clock::duration longest_{};
+    Sample longestFrom_;
+    Sample longestTo_;
 };
 
 // Entries of /proc/self/fd and /proc/self/task.
