@@ -28,9 +28,8 @@ meanwhile does not mix into the figures. Each app's output is kept in
    <build>/bench/gst-plugins (the first buffer pushed into its gtksink). Beside them,
    the page's own <video> element in the same web view (first frame by
    requestVideoFrameCallback, or its "playing" event where that never fires, as
-   without compositing). After one play of each clip to warm up, the median of
-   FIRST_PICTURE_SAMPLES (5) for each clip; also the
-   libmpv player's OpenGL path (BRINDLEMAR_VIDEO_OUTPUT=opengl), for information.
+   without compositing). The median of FIRST_PICTURE_SAMPLES (5) for each clip; also
+   the libmpv player's OpenGL path (BRINDLEMAR_VIDEO_OUTPUT=opengl), for information.
 2. CPU per second of 1080p playback: the shell's utime+stime (/proc/PID/stat, its
    threads, not its children: the web and service processes are separate) over
    CPU_SECONDS (12) of playback, from 2 s after the first "time" event; software path
@@ -44,6 +43,17 @@ meanwhile does not mix into the figures. Each app's output is kept in
    descriptors and threads before and after (5 s after the last stop, for the
    releases on their worker threads to end). Once with the shell's malloc arena cap
    (two arenas) and once with MALLOC_ARENA_MAX=16, nearly no cap.
+
+Each app of the libmpv player (software path, OpenGL path, MALLOC_ARENA_MAX=16) and
+the old player's goes the same way: one play of each clip to warm up, 2 and 3, then 1,
+then 4 (not for the OpenGL path). The load average at the start of each part is
+printed with the table: the figures are only worth comparing on a quiet machine.
+
+The goals: the libmpv player's first picture, CPU and PSS no worse than the old
+player's, and its first picture no later than the <video> element's; the software
+path's CPU at most twice the decoding floor (converting and drawing a picture should
+not cost more than decoding it); under 1 MiB of resident memory gained over the soak,
+and as many file descriptors and threads after it as before.
 
 Exits 1 when a run failed or the shell printed a critical, a warning or a sanitizer
 report (each app's output is kept to show it); a goal not met is only reported.
@@ -72,7 +82,7 @@ SAMPLES = int(os.environ.get('FIRST_PICTURE_SAMPLES', '5'))
 CPU_SECONDS = float(os.environ.get('CPU_SECONDS', '12'))
 CLIP_DIR = os.environ.get('BENCH_CLIP_DIR', '/tmp/brindlemar-bench-clips')
 SERVICE = 'http://127.0.0.1:47874'
-# name in the pages -> (label, seconds)
+# name in the pages -> what it is
 SMALL, LARGE = 'clip.webm', 'clip1080.mp4'
 CLIPS = {SMALL: '320x180 VP8', LARGE: '1080p H.264'}
 SOAK_CLIP = SMALL if os.environ.get('SOAK_CLIP') == 'small' else LARGE
@@ -351,11 +361,13 @@ class Bench:
         self.section(label, run)
 
     # -- what each app does --
-    def first_pictures(self, s, key, with_element):
+    def warm_up(self, s):
         # One play of each clip first, so that no player's figures carry the libraries
         # loaded and the caches filled by the first play of the app.
         for clip in CLIPS:
             s.cycle(clip)
+
+    def first_pictures(self, s, key, with_element):
         for clip in CLIPS:
             native, element = [], []
             for _ in range(SAMPLES):
@@ -396,16 +408,20 @@ class Bench:
         large_clip()
         debug = {'G_MESSAGES_DEBUG': 'brindlemar'}
         self.section('decoding floor', self.floor)
-        self.session('mpv player', self.new, debug, lambda s: (
-            self.soak(s, 'new'), self.first_pictures(s, 'new', True), self.playback(s, 'new')))
-        self.session('mpv player OpenGL', self.new, {**debug, 'BRINDLEMAR_VIDEO_OUTPUT': 'opengl'}, lambda s: (
-            self.first_pictures(s, 'gl', False), self.playback(s, 'gl')))
+        # Every app goes the same way, so that the soaks start from the same history:
+        # the memory while playing is read before the soak (and before the <video>
+        # elements, which only the first app plays, can add to the web process).
+        def steps(key, with_element=False, soak=True):
+            return lambda s: (self.warm_up(s), self.playback(s, key), self.first_pictures(s, key, with_element),
+                              soak and self.soak(s, key))
+        self.session('mpv player', self.new, debug, steps('new', with_element=True))
+        self.session('mpv player OpenGL', self.new, {**debug, 'BRINDLEMAR_VIDEO_OUTPUT': 'opengl'},
+                     steps('gl', soak=False))
         self.session('mpv player MALLOC_ARENA_MAX=16', self.new, {**debug, 'MALLOC_ARENA_MAX': '16'},
-                     lambda s: self.soak(s, 'arenas'))
+                     steps('arenas'))
         if self.old:
             self.session('GStreamer player', self.old, {'GST_PLUGIN_PATH': self.tracers, 'GST_TRACERS': 'firstframe'},
-                         lambda s: (self.soak(s, 'old'), self.first_pictures(s, 'old', False),
-                                    self.playback(s, 'old')), old=True)
+                         steps('old'), old=True)
         self.loads.append(('end', load()))
         self.table()
         shutil.rmtree(self.scratch, ignore_errors=True)
@@ -453,12 +469,17 @@ class Bench:
                 play['old'].get('cpu'))
         row('CPU per s of 1080p playback, OpenGL path, llvmpipe (ms)', num(play['gl'].get('cpu')),
             f'mpv --vo=null {num(floor)}', 'information', '—')
+        play['arenas'] = f(('arenas', 'play')) or {}
+        row('CPU per s of 1080p playback, software, MALLOC_ARENA_MAX=16 (ms)', num(play['arenas'].get('cpu')),
+            f"arena cap 2 {num(play['new'].get('cpu'))}", 'information', '—')
 
         mib = lambda kib: None if kib is None else kib / 1024
         compare('ΣPSS of the shell, 1080p playing (MiB)', mib(play['new'].get('pss')), 'GStreamer player',
                 mib(play['old'].get('pss')))
         compare('ΣPSS of shell + WebKit processes, 1080p playing (MiB)', mib(play['new'].get('pss_all')),
                 'GStreamer player', mib(play['old'].get('pss_all')))
+        row('ΣPSS of the shell, 1080p playing, MALLOC_ARENA_MAX=16 (MiB)', num(mib(play['arenas'].get('pss'))),
+            f"arena cap 2 {num(mib(play['new'].get('pss')))}", 'information', '—')
 
         def growth(key, field='rss'):
             soak = f((key, 'soak'))
