@@ -3,6 +3,7 @@
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gtk_floating_window.hpp"
 #include "platform/gtk/gtk_main_window.hpp"
+#include "platform/gtk/gtk_player_controls.hpp"
 #include "platform/gtk/gtk_view.hpp"
 
 namespace brindlemar::gtk {
@@ -129,14 +130,14 @@ public:
         GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 20);
         gtk_widget_set_halign(column, GTK_ALIGN_CENTER);
         gtk_widget_set_valign(column, GTK_ALIGN_CENTER);
-        GtkWidget* text = gtk_label_new(label.c_str());
+        GtkWidget* text = safeLabel(label.c_str());
         gtk_label_set_justify(GTK_LABEL(text), GTK_JUSTIFY_CENTER);
         PangoAttrList* attributes = pango_attr_list_new();
         pango_attr_list_insert(attributes, pango_attr_size_new(20 * PANGO_SCALE));
         pango_attr_list_insert(attributes, pango_attr_weight_new(PANGO_WEIGHT_MEDIUM));
         gtk_label_set_attributes(GTK_LABEL(text), attributes);
         pango_attr_list_unref(attributes);
-        GtkWidget* button = gtk_button_new_with_label(buttonTitle.c_str());
+        GtkWidget* button = labelButton(buttonTitle.c_str());
         gtk_widget_set_halign(button, GTK_ALIGN_CENTER);
         handlers_.connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
                               auto* self = static_cast<GtkPlaceholder*>(data);

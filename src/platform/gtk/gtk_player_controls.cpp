@@ -1,5 +1,7 @@
 #include "platform/gtk/gtk_player_controls.hpp"
 
+#include <gtk/gtk-a11y.h>
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -23,13 +25,103 @@ struct TrackChoice {
 
 }  // namespace
 
+// ---- widgets whose accessible may outlive them ----
+//
+// The views of playback (the control bar, the back button, picture-in-picture, the
+// mini-player's placeholder) are made and destroyed with every video. The
+// accessibility bridge keeps for some fifteen seconds the accessible object of a
+// widget that it handed to a screen reader before it had cached it, and caches it
+// meanwhile; every reader that connects in that time reads the state of each cached
+// object. GTK's own accessibles for labels, buttons and menu items cannot answer
+// without their widget: they print a critical and give no state at all (a popover's
+// prints one more). The widgets made here answer "defunct", as GTK's other
+// accessibles of a destroyed widget do. GTK's volume button is not used: its popover
+// and the buttons inside it are GTK's own.
+
+namespace {
+
+AtkStateSet* stateOrDefunct(AtkObject* accessible) {
+    if (!gtk_accessible_get_widget(GTK_ACCESSIBLE(accessible))) {
+        AtkStateSet* states = atk_state_set_new();
+        atk_state_set_add_state(states, ATK_STATE_DEFUNCT);
+        return states;
+    }
+    auto* parent = ATK_OBJECT_CLASS(g_type_class_peek_parent(G_OBJECT_GET_CLASS(accessible)));
+    return parent->ref_state_set(accessible);
+}
+
+// A subclass of `base` named `name`, with `classInit` for its class.
+GType subclass(GType base, const char* name, GClassInitFunc classInit, gpointer classData) {
+    GTypeQuery query;
+    g_type_query(base, &query);
+    GTypeInfo info{};
+    info.class_size = static_cast<guint16>(query.class_size);
+    info.instance_size = static_cast<guint16>(query.instance_size);
+    info.class_init = classInit;
+    info.class_data = classData;
+    return g_type_register_static(base, name, &info, GTypeFlags(0));
+}
+
+// A new widget of the subclass "Brindlemar<Name>" of the GTK widget type `widget`
+// ("Gtk<Name>"), whose accessible is a subclass of `accessible` (the one GTK gives
+// `widget`) that answers "defunct" once the widget is gone.
+GtkWidget* defunctSafe(GType widget, GType accessible) {
+    const std::string name = std::string("Brindlemar") + (g_type_name(widget) + 3);
+    GType type = g_type_from_name(name.c_str());
+    if (!type) {
+        GType safeAccessible = subclass(
+            accessible, (name + "Accessible").c_str(),
+            [](gpointer klass, gpointer) { ATK_OBJECT_CLASS(klass)->ref_state_set = stateOrDefunct; }, nullptr);
+        type = subclass(
+            widget, name.c_str(),
+            [](gpointer klass, gpointer data) {
+                gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), GPOINTER_TO_SIZE(data));
+            },
+            GSIZE_TO_POINTER(safeAccessible));
+    }
+    return GTK_WIDGET(g_object_new(type, nullptr));
+}
+
+GtkWidget* menuButton(const char* label) {
+    GtkWidget* button = defunctSafe(GTK_TYPE_MENU_BUTTON, GTK_TYPE_MENU_BUTTON_ACCESSIBLE);
+    gtk_container_add(GTK_CONTAINER(button), safeLabel(label));
+    setAccessibleName(button, label);
+    return button;
+}
+
+// A menu entry showing `label`: a radio entry joining `group` when `radio`.
+GtkWidget* menuEntry(const char* label, bool radio, GSList* group) {
+    GtkWidget* entry = radio ? defunctSafe(GTK_TYPE_RADIO_MENU_ITEM, GTK_TYPE_RADIO_MENU_ITEM_ACCESSIBLE)
+                             : defunctSafe(GTK_TYPE_MENU_ITEM, GTK_TYPE_MENU_ITEM_ACCESSIBLE);
+    if (radio) gtk_radio_menu_item_set_group(GTK_RADIO_MENU_ITEM(entry), group);
+    GtkWidget* text = safeLabel(label);
+    gtk_label_set_xalign(GTK_LABEL(text), 0);
+    gtk_container_add(GTK_CONTAINER(entry), text);
+    return entry;
+}
+
+}  // namespace
+
+GtkWidget* safeLabel(const char* text) {
+    GtkWidget* label = defunctSafe(GTK_TYPE_LABEL, GTK_TYPE_LABEL_ACCESSIBLE);
+    gtk_label_set_text(GTK_LABEL(label), text);
+    return label;
+}
+
 void setAccessibleName(GtkWidget* widget, const char* name) {
     gtk_widget_set_tooltip_text(widget, name);
     if (AtkObject* accessible = gtk_widget_get_accessible(widget)) atk_object_set_name(accessible, name);
 }
 
+GtkWidget* labelButton(const char* label) {
+    GtkWidget* button = defunctSafe(GTK_TYPE_BUTTON, GTK_TYPE_BUTTON_ACCESSIBLE);
+    gtk_container_add(GTK_CONTAINER(button), safeLabel(label));
+    return button;
+}
+
 GtkWidget* iconButton(const char* iconName, const char* name) {
-    GtkWidget* button = gtk_button_new_from_icon_name(iconName, GTK_ICON_SIZE_BUTTON);
+    GtkWidget* button = defunctSafe(GTK_TYPE_BUTTON, GTK_TYPE_BUTTON_ACCESSIBLE);
+    gtk_button_set_image(GTK_BUTTON(button), gtk_image_new_from_icon_name(iconName, GTK_ICON_SIZE_BUTTON));
     gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
     setAccessibleName(button, name);
     return button;
@@ -55,8 +147,8 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                           static_cast<PlayerControls*>(d)->togglePause();
                       }), this);
 
-    elapsed_ = gtk_label_new("0:00");
-    total_ = gtk_label_new("0:00");
+    elapsed_ = safeLabel("0:00");
+    total_ = safeLabel("0:00");
     seekBar_ = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 0, 1, 1);
     gtk_scale_set_draw_value(GTK_SCALE(seekBar_), FALSE);
     gtk_widget_set_hexpand(seekBar_, TRUE);
@@ -67,21 +159,20 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                           if (auto player = self->player_.lock()) player->seek(gtk_range_get_value(range));
                       }), this);
 
-    volume_ = gtk_volume_button_new();
-    gtk_scale_button_set_value(GTK_SCALE_BUTTON(volume_), 1.0);
+    // A slider in the bar, not GTK's volume button (see defunctSafe).
+    volume_ = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 0, 1, 0.05);
+    gtk_scale_set_draw_value(GTK_SCALE(volume_), FALSE);
+    gtk_widget_set_size_request(volume_, 80, -1);
+    gtk_range_set_value(GTK_RANGE(volume_), 1.0);
     setAccessibleName(volume_, "Volumen");
-    handlers_.connect(volume_, "value-changed", G_CALLBACK(+[](GtkScaleButton*, double value, gpointer d) {
+    handlers_.connect(volume_, "value-changed", G_CALLBACK(+[](GtkRange* range, gpointer d) {
                           auto* self = static_cast<PlayerControls*>(d);
                           if (self->updatingControls_) return;
-                          if (auto player = self->player_.lock()) player->setVolume(value);
+                          if (auto player = self->player_.lock()) player->setVolume(gtk_range_get_value(range));
                       }), this);
 
-    GtkWidget* audioButton = gtk_menu_button_new();
-    gtk_button_set_label(GTK_BUTTON(audioButton), "Audio");
-    setAccessibleName(audioButton, "Audio");
-    GtkWidget* subtitleButton = gtk_menu_button_new();
-    gtk_button_set_label(GTK_BUTTON(subtitleButton), "Subtítulos");
-    setAccessibleName(subtitleButton, "Subtítulos");
+    GtkWidget* audioButton = menuButton("Audio");
+    GtkWidget* subtitleButton = menuButton("Subtítulos");
     for (auto [button, characteristic] : {std::pair{audioButton, MediaCharacteristic::Audible},
                                           std::pair{subtitleButton, MediaCharacteristic::Legible}}) {
         GtkWidget* menu = gtk_menu_new();
@@ -146,7 +237,7 @@ void PlayerControls::setPlayer(std::weak_ptr<Player> player) {
                                                   [this](double seconds) { refreshTime(seconds); });
     if (std::optional<double> volume = current->volume()) {
         updatingControls_ = true;
-        gtk_scale_button_set_value(GTK_SCALE_BUTTON(volume_), *volume);
+        gtk_range_set_value(GTK_RANGE(volume_), *volume);
         updatingControls_ = false;
     }
     refreshPlayState();
@@ -247,7 +338,7 @@ void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characte
     std::optional<std::size_t> current = player ? player->selectedMediaOption(characteristic) : std::nullopt;
     GSList* group = nullptr;
     auto add = [&](const std::string& label, std::optional<std::size_t> index) {
-        GtkWidget* entry = gtk_radio_menu_item_new_with_label(group, label.c_str());
+        GtkWidget* entry = menuEntry(label.c_str(), true, group);
         group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(entry));
         gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), index == current);
         g_object_set_data_full(G_OBJECT(entry), "choice", new TrackChoice{this, index, characteristic},
@@ -272,7 +363,7 @@ void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characte
         }
     }
     if (!options || options->empty()) {
-        GtkWidget* none = gtk_menu_item_new_with_label("Sin pistas");
+        GtkWidget* none = menuEntry("Sin pistas", false, nullptr);
         gtk_widget_set_sensitive(none, FALSE);
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), none);
     }

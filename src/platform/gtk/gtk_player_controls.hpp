@@ -66,7 +66,11 @@ private:
     double lastPosition_ = 0;
 };
 
-// A button whose accessible name is its tooltip (for screen readers and tests).
+// Labels and buttons for the views of playback, which come and go while the app
+// runs: once destroyed, their accessible objects (which screen readers may still
+// hold) say so instead of failing. iconButton's accessible name is its tooltip.
+GtkWidget* safeLabel(const char* text);
+GtkWidget* labelButton(const char* label);
 GtkWidget* iconButton(const char* iconName, const char* name);
 void setAccessibleName(GtkWidget* widget, const char* name);
 

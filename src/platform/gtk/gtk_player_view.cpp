@@ -136,7 +136,7 @@ public:
     }
 
     void addBackButton(const std::string& title, std::function<void()> action) override {
-        GtkWidget* button = gtk_button_new_with_label(title.c_str());
+        GtkWidget* button = labelButton(title.c_str());
         gtk_widget_set_halign(button, GTK_ALIGN_START);
         gtk_widget_set_valign(button, GTK_ALIGN_START);
         gtk_widget_set_margin_start(button, edgeMargin);
