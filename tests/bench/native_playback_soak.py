@@ -60,6 +60,7 @@ report (each app's output is kept to show it); a goal not met is only reported.
 """
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -189,6 +190,7 @@ class Session:
         self.desktop = Desktop()
         try:
             self.app = App(self.desktop, Tree(self.desktop, build), pages=pages_for(self.desktop), extra_env=env)
+            self.app.page_reports = self.page_reports
             self.app.main_window()
             self.app.wait_report(lambda r: r.get('event') == 'loaded', what='the page')
         except Exception:
@@ -208,6 +210,16 @@ class Session:
             self.desktop.close()
 
     # -- the page --
+    def page_reports(self):
+        """The page's reports, as App.page_reports, but from whole lines only: the
+        service may be half-way through appending one when it is read."""
+        path = os.path.join(self.app.reports, 'reports.jsonl')
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            text = f.read()
+        return [json.loads(line) for line in text[:text.rfind('\n') + 1].splitlines() if line.strip()]
+
     def events(self):
         return [r['detail'] for r in self.app.page_reports() if r.get('event') == 'native-player']
 
