@@ -62,6 +62,18 @@ TEST_P(MpvPlayerStress, SettlesOnTheLastChoicesAndPlaysToTheEnd) {
     bool playing = true;
     int requests = 0;
 
+    // What was asked, for the failure messages; and what had been asked when a stall
+    // was reported.
+    std::vector<std::string> asked;
+    std::vector<std::string> stalls;
+    player->addItemObserver(ItemNotification::PlaybackStalled, [&] {
+        std::string recent;
+        for (std::size_t i = asked.size() > 4 ? asked.size() - 4 : 0; i < asked.size(); ++i) recent += " " + asked[i];
+        stalls.push_back("after " + std::to_string(asked.size()) + " requests, last:" + recent);
+    });
+    auto note = [&](std::string what) { asked.push_back(std::move(what)); };
+    auto optionText = [](std::optional<std::size_t> index) { return index ? std::to_string(*index) : "off"; };
+
     std::mt19937 random(c.seed);
     auto pick = [&](std::size_t count) -> std::optional<std::size_t> {
         // One chance in (count + 1) of turning that kind off.
@@ -71,22 +83,31 @@ TEST_P(MpvPlayerStress, SettlesOnTheLastChoicesAndPlaysToTheEnd) {
     auto act = [&] {
         ++requests;
         switch (std::uniform_int_distribution<int>(0, 4)(random)) {
-        case 0: player->seek(std::uniform_real_distribution<double>(0.0, duration)(random)); break;
+        case 0: {
+            const double to = std::uniform_real_distribution<double>(0.0, duration)(random);
+            note("seek(" + std::to_string(to) + ")");
+            player->seek(to);
+            break;
+        }
         case 1:
             lastAudio = pick(audio->size());
+            note("audio(" + optionText(lastAudio) + ")");
             item->selectMediaOption(lastAudio, MediaCharacteristic::Audible);
             break;
         case 2:
             lastSubtitles = pick(subtitles->size());
             subtitlesChosen = true;
+            note("subtitles(" + optionText(lastSubtitles) + ")");
             item->selectMediaOption(lastSubtitles, MediaCharacteristic::Legible);
             break;
         case 3:
             playing = !playing;
+            note(playing ? "play" : "pause");
             playing ? player->play() : player->pause();
             break;
         case 4:
             lastVolume = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+            note("volume(" + std::to_string(lastVolume) + ")");
             player->setVolume(lastVolume);
             break;
         }
@@ -114,6 +135,8 @@ TEST_P(MpvPlayerStress, SettlesOnTheLastChoicesAndPlaysToTheEnd) {
             << "the main loop stood still: " << heartbeat.longestHeldUpDetails() << "; " << requests << " requests";
     }
     EXPECT_GE(requests, 100);
+    EXPECT_EQ(events.stalled, 0) << "stalled while being pushed around: " << ::testing::PrintToString(stalls);
+    asked.push_back("-- the end phase: seek(duration - 2), play");
 
     // It settles on the last choices.
     EXPECT_TRUE(spinUntil([&] { return player->selectedMediaOption(MediaCharacteristic::Audible) == lastAudio; }, 10s))
@@ -141,7 +164,7 @@ TEST_P(MpvPlayerStress, SettlesOnTheLastChoicesAndPlaysToTheEnd) {
         << "never ended; last position " << (events.ticks.empty() ? -1.0 : events.ticks.back());
     EXPECT_GT(events.ticks.back(), duration - 1.0);
     EXPECT_EQ(events.failedToPlayToEnd, 0);
-    EXPECT_EQ(events.stalled, 0);
+    EXPECT_EQ(events.stalled, 0) << ::testing::PrintToString(stalls);
     EXPECT_EQ(item->status(), ItemStatus::ReadyToPlay);
     player.reset();
     EXPECT_TRUE(spinUntil([] { return !gtk::playerReleasesPending(); }));
