@@ -52,7 +52,12 @@ struct MpvInstance::Shared : std::enable_shared_from_this<MpvInstance::Shared> {
     int width = defaultWidth;
     int height = defaultHeight;
 
-    std::atomic<bool> eventsPosted{false};
+    // Events taken off mpv's queue, not yet handed to the main loop.
+    std::mutex eventsMutex;
+    std::vector<MpvEvent> events;
+    bool eventsPosted = false;
+    std::atomic<bool> stopEvents{false};
+    std::thread eventThread;
     std::atomic<bool> framePosted{false};
     std::shared_ptr<VideoFrame> frame = std::make_shared<VideoFrame>();
 
@@ -68,15 +73,9 @@ struct MpvInstance::Shared : std::enable_shared_from_this<MpvInstance::Shared> {
     void render(int w, int h);
     void release();
 
-    // From any of mpv's threads: no mpv call may be made here.
-    static void onWakeup(void* data) {
-        auto* self = static_cast<Shared*>(data);
-        if (self->eventsPosted.exchange(true)) return;
-        runOnMainLoop([self = self->shared_from_this()] {
-            self->eventsPosted = false;
-            if (self->callbacks.eventsWaiting) self->callbacks.eventsWaiting();
-        });
-    }
+    void readEvents();
+    void handOver(MpvEvent event);
+
     static void onRenderUpdate(void* data) {
         auto* self = static_cast<Shared*>(data);
         {
@@ -95,7 +94,6 @@ void MpvInstance::Shared::start() {
         for (const auto& observed : settings.observed)
             mpv_observe_property(handle, observed.id, observed.name.c_str(), observed.format);
         for (const auto& [id, name] : settings.hooks) mpv_hook_add(handle, id, name.c_str(), 0);
-        mpv_set_wakeup_callback(handle, &Shared::onWakeup, this);
         if (mpv_initialize(handle) < 0) {
             mpv_terminate_destroy(handle);
             handle = nullptr;
@@ -104,6 +102,79 @@ void MpvInstance::Shared::start() {
     if (settings.softwareVideo) createSoftwareRenderer();
     runOnMainLoop([self = shared_from_this(), started = handle] {
         if (self->callbacks.started) self->callbacks.started(started);
+    });
+    // After the announcement: the main loop hears of the instance before its events.
+    if (handle) eventThread = std::thread([this] { readEvents(); });
+}
+
+namespace {
+
+// A property's value as the player reads it.
+void copyValue(MpvEvent& copy, const mpv_event_property& property) {
+    if (!property.data) return;
+    switch (property.format) {
+    case MPV_FORMAT_FLAG:
+        copy.flag = *static_cast<int*>(property.data) != 0;
+        break;
+    case MPV_FORMAT_DOUBLE:
+        copy.number = *static_cast<double*>(property.data);
+        break;
+    case MPV_FORMAT_NODE:
+        copy.tracks = parseTrackList(*static_cast<mpv_node*>(property.data));
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+// Waits on mpv's queue until the release stops it; mpv_wait_event() can wait on the
+// player's core for a while even when asked not to, so the main loop never calls it.
+void MpvInstance::Shared::readEvents() {
+    while (!stopEvents) {
+        mpv_event* event = mpv_wait_event(handle, -1);
+        if (event->event_id == MPV_EVENT_NONE) continue;
+        if (event->event_id == MPV_EVENT_SHUTDOWN) break;
+        MpvEvent copy;
+        copy.id = event->event_id;
+        copy.error = event->error;
+        copy.replyId = event->reply_userdata;
+        switch (event->event_id) {
+        case MPV_EVENT_PROPERTY_CHANGE:
+        case MPV_EVENT_GET_PROPERTY_REPLY:
+            if (event->data) copyValue(copy, *static_cast<mpv_event_property*>(event->data));
+            break;
+        case MPV_EVENT_HOOK:
+            copy.hookId = static_cast<mpv_event_hook*>(event->data)->id;
+            break;
+        case MPV_EVENT_END_FILE: {
+            const auto* end = static_cast<mpv_event_end_file*>(event->data);
+            copy.endReason = end->reason;
+            copy.endError = end->error;
+            break;
+        }
+        default:
+            break;
+        }
+        handOver(std::move(copy));
+    }
+}
+
+void MpvInstance::Shared::handOver(MpvEvent event) {
+    {
+        std::lock_guard lock(eventsMutex);
+        events.push_back(std::move(event));
+        if (std::exchange(eventsPosted, true)) return;
+    }
+    runOnMainLoop([self = shared_from_this()] {
+        std::vector<MpvEvent> batch;
+        {
+            std::lock_guard lock(self->eventsMutex);
+            batch.swap(self->events);
+            self->eventsPosted = false;
+        }
+        if (self->callbacks.events) self->callbacks.events(std::move(batch));
     });
 }
 
@@ -167,6 +238,11 @@ void MpvInstance::Shared::render(int w, int h) {
 }
 
 void MpvInstance::Shared::release() {
+    if (eventThread.joinable()) {
+        stopEvents = true;
+        mpv_wakeup(handle);
+        eventThread.join();
+    }
     if (renderer) mpv_render_context_free(renderer);
     renderer = nullptr;
     if (handle) mpv_terminate_destroy(handle);

@@ -10,8 +10,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <optional>
 #include <utility>
 #include <vector>
+
+#include "platform/gtk/mpv_tracks.hpp"
 
 namespace brindlemar::gtk {
 
@@ -28,6 +31,21 @@ struct PixelBuffer {
 struct VideoFrame {
     std::mutex mutex;
     PixelBuffer current;
+};
+
+// An event of mpv's, copied whole off mpv's queue: nothing in it points into mpv.
+struct MpvEvent {
+    mpv_event_id id = MPV_EVENT_NONE;
+    int error = 0;
+    std::uint64_t replyId = 0;
+    // A property's new value (property changes, replies to reads); nothing when it has
+    // none or another format.
+    std::optional<bool> flag;
+    std::optional<double> number;
+    std::optional<std::vector<MpvTrack>> tracks;  // a "track-list" read as tracks
+    std::uint64_t hookId = 0;
+    mpv_end_file_reason endReason = MPV_END_FILE_REASON_EOF;
+    int endError = 0;
 };
 
 struct MpvSettings {
@@ -53,8 +71,9 @@ public:
     struct Callbacks {
         // Once, on the main loop: the started instance, or nullptr when mpv could not start.
         std::function<void(mpv_handle*)> started;
-        // On the main loop, whenever events may be waiting.
-        std::function<void()> eventsWaiting;
+        // On the main loop, mpv's events in the order mpv gave them. They are taken off
+        // mpv's queue on a thread of the instance's: doing so can wait on the player.
+        std::function<void(std::vector<MpvEvent>)> events;
         // On the main loop, after a new software picture was put in the frame.
         std::function<void()> newFrame;
     };

@@ -138,14 +138,14 @@ private:
 
     void started(mpv_handle* handle);
     void load();
-    void drain();
-    void handle(const mpv_event& event);
-    void propertyChanged(std::uint64_t id, const mpv_event_property& property);
+    void handle(const std::vector<MpvEvent>& events);
+    void handle(const MpvEvent& event);
+    void propertyChanged(const MpvEvent& event);
     void preloaded(std::uint64_t hookId);
-    void tracksAtPreload(const mpv_event& event);
+    void tracksAtPreload(const MpvEvent& event);
     void continuePreload();
     void fileLoaded();
-    void fileEnded(const mpv_event_end_file& end);
+    void fileEnded(const MpvEvent& end);
     void fail(const char* reason);
 
     void setPause(bool paused);
@@ -297,7 +297,7 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
         std::move(settings),
         MpvInstance::Callbacks{
             [this](mpv_handle* handle) { started(handle); },
-            [this] { drain(); },
+            [this](std::vector<MpvEvent> events) { handle(events); },
             [this] {
                 pictureShown();
                 if (softwareVideo_) softwareVideo_->newFrame();
@@ -328,7 +328,6 @@ void MpvPlayer::started(mpv_handle* handle) {
     if (requestedVolume_) setVolume(*requestedVolume_);
     if (wantsToPlay_) setPause(false);
     load();
-    drain();
 }
 
 // Opened once there is somewhere to show the picture: at once with the software
@@ -354,51 +353,48 @@ void MpvPlayer::fail(const char* reason) {
 
 // ---- events ----
 
-void MpvPlayer::drain() {
+void MpvPlayer::handle(const std::vector<MpvEvent>& events) {
     if (!handle_) return;
-    for (;;) {
-        mpv_event* event = mpv_wait_event(handle_, 0);
-        if (event->event_id == MPV_EVENT_NONE) break;
-        handle(*event);
-    }
+    for (const MpvEvent& event : events) handle(event);
     updateTimeControlStatus();
 }
 
-void MpvPlayer::handle(const mpv_event& event) {
-    switch (event.event_id) {
+void MpvPlayer::handle(const MpvEvent& event) {
+    switch (event.id) {
     case MPV_EVENT_PROPERTY_CHANGE:
-        propertyChanged(event.reply_userdata, *static_cast<mpv_event_property*>(event.data));
+        propertyChanged(event);
         break;
     case MPV_EVENT_HOOK:
-        if (event.reply_userdata == preloadedHook) preloaded(static_cast<mpv_event_hook*>(event.data)->id);
+        if (event.replyId == preloadedHook) preloaded(event.hookId);
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY:
-        if (event.reply_userdata == tracksAtPreloadReply) tracksAtPreload(event);
+        if (event.replyId == tracksAtPreloadReply) tracksAtPreload(event);
         // Older than any change reported since.
-        if (event.reply_userdata == tracksAtLoadReply && event.error >= 0 && event.data && !tracksReported_)
-            propertyChanged(observedTrackList, *static_cast<mpv_event_property*>(event.data));
+        if (event.replyId == tracksAtLoadReply && event.error >= 0 && event.tracks && !tracksReported_) {
+            state_->tracks = *event.tracks;
+            tracksReported_ = true;
+        }
         break;
     case MPV_EVENT_FILE_LOADED:
         fileLoaded();
         break;
     case MPV_EVENT_END_FILE:
-        fileEnded(*static_cast<mpv_event_end_file*>(event.data));
+        fileEnded(event);
         break;
     default:
         break;
     }
 }
 
-void MpvPlayer::propertyChanged(std::uint64_t id, const mpv_event_property& property) {
-    const bool flag = property.format == MPV_FORMAT_FLAG && *static_cast<int*>(property.data);
-    std::optional<double> number;
-    if (property.format == MPV_FORMAT_DOUBLE) number = *static_cast<double*>(property.data);
-    switch (id) {
+void MpvPlayer::propertyChanged(const MpvEvent& event) {
+    const bool flag = event.flag.value_or(false);
+    const std::optional<double>& number = event.number;
+    switch (event.replyId) {
     case observedPause:
-        paused_ = property.format == MPV_FORMAT_FLAG ? flag : true;
+        paused_ = event.flag.value_or(true);
         break;
     case observedCoreIdle:
-        coreIdle_ = property.format == MPV_FORMAT_FLAG ? flag : true;
+        coreIdle_ = event.flag.value_or(true);
         break;
     case observedSeeking:
         seeking_ = flag;
@@ -431,8 +427,8 @@ void MpvPlayer::propertyChanged(std::uint64_t id, const mpv_event_property& prop
         break;
     case observedTrackList:
         // Until the media is open, the list read at the hook holds.
-        if (loaded_ && property.format == MPV_FORMAT_NODE) {
-            state_->tracks = parseTrackList(*static_cast<mpv_node*>(property.data));
+        if (loaded_ && event.tracks) {
+            state_->tracks = *event.tracks;
             tracksReported_ = true;
         }
         break;
@@ -450,12 +446,8 @@ void MpvPlayer::preloaded(std::uint64_t hookId) {
     mpv_get_property_async(handle_, tracksAtPreloadReply, "track-list", MPV_FORMAT_NODE);
 }
 
-void MpvPlayer::tracksAtPreload(const mpv_event& event) {
-    if (event.error >= 0 && event.data) {
-        const auto* property = static_cast<mpv_event_property*>(event.data);
-        if (property->format == MPV_FORMAT_NODE)
-            state_->tracks = parseTrackList(*static_cast<mpv_node*>(property->data));
-    }
+void MpvPlayer::tracksAtPreload(const MpvEvent& event) {
+    if (event.error >= 0 && event.tracks) state_->tracks = *event.tracks;
     state_->streamsKnown = true;
     completeMediaSelectionLoads();
     // The completions were queued just before, at the same priority: they run first,
@@ -499,18 +491,18 @@ void MpvPlayer::fileLoaded() {
     mpv_get_property_async(handle_, tracksAtLoadReply, "track-list", MPV_FORMAT_NODE);
 }
 
-void MpvPlayer::fileEnded(const mpv_event_end_file& end) {
-    if (end.reason == MPV_END_FILE_REASON_ERROR) {
+void MpvPlayer::fileEnded(const MpvEvent& end) {
+    if (end.endReason == MPV_END_FILE_REASON_ERROR) {
         if (state_->status == ItemStatus::Unknown) {
-            fail(mpv_error_string(end.error));
+            fail(mpv_error_string(end.endError));
             return;
         }
-        g_message("Reproducción nativa interrumpida: %s", mpv_error_string(end.error));
+        g_message("Reproducción nativa interrumpida: %s", mpv_error_string(end.endError));
         wantsToPlay_ = false;
         if (!std::exchange(failureReported_, true)) post(ItemNotification::FailedToPlayToEnd);
         return;
     }
-    if (end.reason == MPV_END_FILE_REASON_EOF && loaded_) {
+    if (end.endReason == MPV_END_FILE_REASON_EOF && loaded_) {
         // Only when the last picture could not be kept.
         wantsToPlay_ = false;
         if (!std::exchange(endReported_, true)) post(ItemNotification::PlayedToEnd);
