@@ -455,6 +455,12 @@ MainLoopHeartbeat::Sample MainLoopHeartbeat::sample() const {
             std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
     s.waits = usage.ru_nvcsw;
     s.preemptions = usage.ru_nivcsw;
+    // The second field: nanoseconds spent waiting on a run queue.
+    unsigned long long running = 0, waiting = 0;
+    if (FILE* f = std::fopen("/proc/thread-self/schedstat", "r")) {
+        if (std::fscanf(f, "%llu %llu", &running, &waiting) == 2) s.runQueue = std::chrono::nanoseconds(waiting);
+        std::fclose(f);
+    }
     return s;
 }
 
@@ -473,7 +479,8 @@ MainLoopHeartbeat::~MainLoopHeartbeat() {
 gboolean MainLoopHeartbeat::beat(gpointer data) {
     auto* self = static_cast<MainLoopHeartbeat*>(data);
     const Sample now = self->sample();
-    const auto heldUp = (now.at - self->last_.at) - (now.polled - self->last_.polled);
+    const auto heldUp = (now.at - self->last_.at) - (now.polled - self->last_.polled) -
+                        (now.runQueue - self->last_.runQueue);
     if (heldUp > self->longest_) {
         self->longest_ = heldUp;
         self->longestFrom_ = self->last_;
@@ -496,7 +503,8 @@ std::string MainLoopHeartbeat::longestHeldUpDetails() const {
          << duration_cast<milliseconds>(longestTo_.at - longestFrom_.at).count() << " ms; main thread CPU "
          << duration_cast<milliseconds>(longestTo_.cpu - longestFrom_.cpu).count() << " ms, waits "
          << longestTo_.waits - longestFrom_.waits << ", preempted "
-         << longestTo_.preemptions - longestFrom_.preemptions << " times";
+         << longestTo_.preemptions - longestFrom_.preemptions << " times, waited for a CPU "
+         << duration_cast<milliseconds>(longestTo_.runQueue - longestFrom_.runQueue).count() << " ms";
     return text.str();
 }
 

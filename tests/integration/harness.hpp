@@ -106,7 +106,9 @@ public:
     MainLoopHeartbeat(const MainLoopHeartbeat&) = delete;
     MainLoopHeartbeat& operator=(const MainLoopHeartbeat&) = delete;
 
-    // The longest time held up between two runs.
+    // The longest time the main loop was held up between two runs: outside its wait
+    // for events, and not counting time the thread stood ready to run while the CPU
+    // was busy with other processes (a loaded machine is not a stalled main loop).
     std::chrono::milliseconds longestHeldUp() const;
     // That time, when it began (from construction), the whole gap around it, and how
     // the main thread spent it: CPU time, waits, and times the CPU was taken away.
@@ -119,6 +121,7 @@ private:
         std::chrono::microseconds cpu{};
         long waits = 0;
         long preemptions = 0;
+        std::chrono::nanoseconds runQueue{};  // ready to run, waiting for a CPU, in all
     };
     Sample sample() const;
     static gboolean beat(gpointer self);
