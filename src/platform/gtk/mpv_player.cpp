@@ -31,6 +31,7 @@ enum : std::uint64_t {
     observedDuration,
     observedTrackList,
     observedVolume,
+    observedViaNetwork,
     preloadedHook,
     tracksAtPreloadReply,
     tracksAtLoadReply,
@@ -180,6 +181,9 @@ private:
     bool seeking_ = false;
     bool pausedForCache_ = false;
     bool eofReached_ = false;
+    bool viaNetwork_ = false;
+    // Where playback stood when a track switch was asked for, until it has gone on past it.
+    std::optional<double> switchFrom_;
     std::optional<double> timePos_;
     std::optional<double> volume_;
     std::optional<double> requestedVolume_;
@@ -290,6 +294,7 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
         {observedDuration, "duration", MPV_FORMAT_DOUBLE},
         {observedTrackList, "track-list", MPV_FORMAT_NODE},
         {observedVolume, "volume", MPV_FORMAT_DOUBLE},
+        {observedViaNetwork, "demuxer-via-network", MPV_FORMAT_FLAG},
     };
     settings.hooks = {{preloadedHook, "on_preloaded"}};
 
@@ -400,11 +405,18 @@ void MpvPlayer::propertyChanged(const MpvEvent& event) {
         seeking_ = flag;
         break;
     case observedPausedForCache:
-        // The cache ran dry while playing: a stall. Not while a seek or the start is
-        // under way, and not while paused.
-        if (flag && !pausedForCache_ && wantsToPlay_ && hasPlayed_ && !seeking_)
+        // The cache ran dry while playing: a stall, when bytes that come over the
+        // network are late. Not while a seek or the start is under way, not while
+        // paused, and not while a track switch is being taken up: the track switched
+        // to is read again from the current position, and mpv waits for it as for a
+        // network that is late, even from a local file.
+        if (flag && !pausedForCache_ && wantsToPlay_ && hasPlayed_ && !seeking_ && viaNetwork_ &&
+            !switchFrom_)
             post(ItemNotification::PlaybackStalled);
         pausedForCache_ = flag;
+        break;
+    case observedViaNetwork:
+        viaNetwork_ = flag;
         break;
     case observedEofReached:
         if (flag && !eofReached_ && loaded_) {
@@ -418,6 +430,8 @@ void MpvPlayer::propertyChanged(const MpvEvent& event) {
         break;
     case observedTimePos:
         timePos_ = number;
+        // A switch is taken up once playback has gone on a second past it.
+        if (switchFrom_ && number && *number >= *switchFrom_ + 1.0) switchFrom_.reset();
         break;
     case observedDuration:
         state_->duration = number && std::isfinite(*number) ? number : std::nullopt;
@@ -556,6 +570,7 @@ void MpvPlayer::seek(double seconds) {
     if (!ticks || state_->status == ItemStatus::Failed) return;
     const double target = static_cast<double>(*ticks) / seekTicksPerSecond;
     restartAtPlay_ = false;
+    if (switchFrom_) switchFrom_ = target;
     if (!loadIssued_) {
         startAt_ = target;
     } else if (!loaded_) {
@@ -583,8 +598,10 @@ void MpvPlayer::selectMediaOption(std::optional<std::size_t> index, MediaCharact
         (characteristic == MediaCharacteristic::Audible ? pendingAudio_ : pendingSubtitle_) = index;
         return;
     }
-    if (auto value = trackPropertyValue(state_->tracks, characteristic, index))
+    if (auto value = trackPropertyValue(state_->tracks, characteristic, index)) {
         setProperty(characteristic == MediaCharacteristic::Audible ? "aid" : "sid", *value);
+        switchFrom_ = timePos_.value_or(0);
+    }
 }
 
 // ---- the time-control status ----
@@ -595,7 +612,8 @@ void MpvPlayer::selectMediaOption(std::optional<std::size_t> index, MediaCharact
 void MpvPlayer::updateTimeControlStatus() {
     TimeControlStatus now = TimeControlStatus::Paused;
     if (wantsToPlay_)
-        now = loaded_ && !paused_ && !coreIdle_ ? TimeControlStatus::Playing : TimeControlStatus::WaitingToPlay;
+        now = loaded_ && !paused_ && !coreIdle_ && !pausedForCache_ ? TimeControlStatus::Playing
+                                                                     : TimeControlStatus::WaitingToPlay;
     if (now == TimeControlStatus::Playing) hasPlayed_ = true;
     if (now == reported_) return;
     reported_ = now;
