@@ -65,8 +65,6 @@ std::optional<std::string> environment(const char* name) {
     return value && *value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-struct PlaybackState;
-
 }  // namespace
 
 class MpvPlayer;
