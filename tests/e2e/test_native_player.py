@@ -168,6 +168,11 @@ class NativePlayer(PlaybackCase):
     def test_the_back_button_ends_playback(self):
         self.play()
         wait_for(lambda: self.times(), what='playback')
+        # Its text is on screen, not only its accessible name: the button is as wide
+        # as the text, not an empty square.
+        button = [n for n in self.desktop.accessible('dump', 'brindlemar')
+                  if (n['role'], n['name']) == ('push button', '\u2190 Volver')][0]
+        self.assertGreater(button['extents'][2], 2 * button['extents'][3], 'the back button shows no text')
         self.desktop.press('\u2190 Volver')
         wait_for(lambda: 'closed' in self.types(), what='closed')
         wait_for(lambda: self.title() == 'Brindlemar', what='the title back')

@@ -105,6 +105,8 @@ GtkWidget* menuEntry(const char* label, bool radio, GSList* group) {
 GtkWidget* safeLabel(const char* text) {
     GtkWidget* label = defunctSafe(GTK_TYPE_LABEL, GTK_TYPE_LABEL_ACCESSIBLE);
     gtk_label_set_text(GTK_LABEL(label), text);
+    // Shown, as GTK's own labelled buttons show theirs: a button shown alone shows it.
+    gtk_widget_show(label);
     return label;
 }
 
