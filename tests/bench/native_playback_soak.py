@@ -435,14 +435,16 @@ class Bench:
         def steps(key, with_element=False, soak=True):
             return lambda s: (self.warm_up(s, key), self.playback(s, key), self.first_pictures(s, key, with_element),
                               soak and self.soak(s, key))
+        # The two players one after the other, so that the load of the machine
+        # changes as little as can be between them.
         self.session('mpv player', self.new, debug, steps('new', with_element=True))
-        self.session('mpv player OpenGL', self.new, {**debug, 'BRINDLEMAR_VIDEO_OUTPUT': 'opengl'},
-                     steps('gl', soak=False))
-        self.session('mpv player MALLOC_ARENA_MAX=16', self.new, {**debug, 'MALLOC_ARENA_MAX': '16'},
-                     steps('arenas'))
         if self.old:
             self.session('GStreamer player', self.old, {'GST_PLUGIN_PATH': self.tracers, 'GST_TRACERS': 'firstframe'},
                          steps('old'), old=True)
+        self.session('mpv player MALLOC_ARENA_MAX=16', self.new, {**debug, 'MALLOC_ARENA_MAX': '16'},
+                     steps('arenas'))
+        self.session('mpv player OpenGL', self.new, {**debug, 'BRINDLEMAR_VIDEO_OUTPUT': 'opengl'},
+                     steps('gl', soak=False))
         self.loads.append(('end', load()))
         self.table()
         shutil.rmtree(self.scratch, ignore_errors=True)
