@@ -47,8 +47,10 @@ meanwhile does not mix into the figures. Each app's output is kept in
 Each app of the libmpv player (software path, OpenGL path, MALLOC_ARENA_MAX=16) and
 the old player's goes the same way: one play of each clip to warm up (the first
 picture of the first, the app's first play, is shown apart), 2 and 3, then 1, then 4
-(not for the OpenGL path). The load average at the start of each part is
-printed with the table: the figures are only worth comparing on a quiet machine.
+(not for the OpenGL path). The load average at the start and the end of each part
+is printed with the table: the figures are only worth comparing on a quiet machine.
+Under load the old player drops pictures and its CPU figure falls with them; on a
+shared machine BENCH_QUIET_LOAD=1.5 makes each part first wait for a quieter moment.
 
 The goals: the libmpv player's first picture, CPU and PSS no worse than the old
 player's, and its first picture no later than the <video> element's; the software
@@ -82,6 +84,10 @@ from test_native_player import make_pages  # noqa: E402
 CYCLES = int(os.environ.get('SOAK_CYCLES', '50'))
 SAMPLES = int(os.environ.get('FIRST_PICTURE_SAMPLES', '5'))
 CPU_SECONDS = float(os.environ.get('CPU_SECONDS', '12'))
+# With BENCH_QUIET_LOAD set, each part first waits (BENCH_QUIET_WAIT s at most, 900 by
+# default) for the 1-minute load average to fall below it.
+QUIET_LOAD = float(os.environ.get('BENCH_QUIET_LOAD', '0'))
+QUIET_WAIT = float(os.environ.get('BENCH_QUIET_WAIT', '900'))
 CLIP_DIR = os.environ.get('BENCH_CLIP_DIR', '/tmp/brindlemar-bench-clips')
 SERVICE = 'http://127.0.0.1:47874'
 # name in the pages -> what it is
@@ -364,11 +370,17 @@ class Bench:
         say(f'   FAULT in {label}: {text.splitlines()[0] if text else ""}')
 
     def section(self, label, run):
-        self.loads.append((label, load()))
+        if QUIET_LOAD:
+            # On a shared machine: each part waits a while for the others' work to calm.
+            deadline = time.monotonic() + QUIET_WAIT
+            while os.getloadavg()[0] >= QUIET_LOAD and time.monotonic() < deadline:
+                time.sleep(10)
+        start = load()
         try:
             run()
         except Exception:
             self.fault(label, traceback.format_exc())
+        self.loads.append((label, f'{start} -> {load()}'))
 
     def session(self, label, build, env, body, old=False):
         def run():
@@ -445,7 +457,6 @@ class Bench:
                      steps('arenas'))
         self.session('mpv player OpenGL', self.new, {**debug, 'BRINDLEMAR_VIDEO_OUTPUT': 'opengl'},
                      steps('gl', soak=False))
-        self.loads.append(('end', load()))
         self.table()
         shutil.rmtree(self.scratch, ignore_errors=True)
         if test_native_player._clip:
@@ -534,7 +545,7 @@ class Bench:
                     'equal', '—' if pair is None else ('yes' if pair[0] == pair[1] else 'NO'))
 
         widths = [max(len(str(r[i])) for r in rows + [('figure', 'value', 'anchor', 'goal', 'met')]) for i in range(5)]
-        say('\nload average (1, 5, 15 min) at the start of each part: '
+        say('\nload average (1, 5, 15 min) at the start and the end of each part: '
             + '; '.join(f'{label}: {value}' for label, value in self.loads))
         say(f'first pictures: median of {SAMPLES}; CPU over {CPU_SECONDS:.0f} s of playback')
         for r in [('figure', 'value', 'anchor', 'goal', 'met')] + rows:
