@@ -56,13 +56,16 @@ struct MpvInstance::Shared : std::enable_shared_from_this<MpvInstance::Shared> {
     std::mutex eventsMutex;
     std::vector<MpvEvent> events;
     bool eventsPosted = false;
-    std::atomic<bool> stopEvents{false};
+    bool stopEvents = false;     // under eventsMutex
+    bool eventsWaiting = false;  // under eventsMutex: mpv has queued events
+    std::condition_variable eventsWake;
     std::thread eventThread;
     std::atomic<bool> framePosted{false};
     std::shared_ptr<VideoFrame> frame = std::make_shared<VideoFrame>();
 
     // Thread only.
-    mpv_handle* handle = nullptr;
+    mpv_handle* handle = nullptr;    // events, hooks and the picture
+    mpv_handle* commands = nullptr;  // the main loop's requests, and their replies
     mpv_render_context* renderer = nullptr;
     PixelBuffer back;
 
@@ -74,7 +77,18 @@ struct MpvInstance::Shared : std::enable_shared_from_this<MpvInstance::Shared> {
     void release();
 
     void readEvents();
-    void handOver(MpvEvent event);
+    void readEventsOf(mpv_handle* client, bool repliesOnly, std::vector<MpvEvent>& into);
+    void handOver(std::vector<MpvEvent> batch);
+
+    // From mpv's threads, where no mpv call may be made.
+    static void onWakeup(void* data) {
+        auto* self = static_cast<Shared*>(data);
+        {
+            std::lock_guard lock(self->eventsMutex);
+            self->eventsWaiting = true;
+        }
+        self->eventsWake.notify_one();
+    }
 
     static void onRenderUpdate(void* data) {
         auto* self = static_cast<Shared*>(data);
@@ -99,11 +113,22 @@ void MpvInstance::Shared::start() {
             handle = nullptr;
         }
     }
+    // The main loop's requests go through a client of their own: mpv_wait_event() on
+    // the client that observes properties holds that client's lock while it gathers
+    // their changes, and a request made on the same client waits for that lock.
+    if (handle) {
+        commands = mpv_create_client(handle, "commands");
+        if (!commands) commands = handle;
+        mpv_set_wakeup_callback(handle, &Shared::onWakeup, this);
+        if (commands != handle) mpv_set_wakeup_callback(commands, &Shared::onWakeup, this);
+    }
     if (settings.softwareVideo) createSoftwareRenderer();
-    runOnMainLoop([self = shared_from_this(), started = handle] {
+    runOnMainLoop([self = shared_from_this(), started = commands] {
         if (self->callbacks.started) self->callbacks.started(started);
     });
     // After the announcement: the main loop hears of the instance before its events.
+    // Events queued before the callbacks were set are read at once.
+    eventsWaiting = true;
     if (handle) eventThread = std::thread([this] { readEvents(); });
 }
 
@@ -129,13 +154,31 @@ void copyValue(MpvEvent& copy, const mpv_event_property& property) {
 
 }  // namespace
 
-// Waits on mpv's queue until the release stops it; mpv_wait_event() can wait on the
-// player's core for a while even when asked not to, so the main loop never calls it.
+// Takes the events of both clients off mpv's queues whenever mpv says there are some,
+// until the release stops it; mpv_wait_event() can wait on the player's core for a
+// while even when asked not to, so the main loop never calls it.
 void MpvInstance::Shared::readEvents() {
-    while (!stopEvents) {
-        mpv_event* event = mpv_wait_event(handle, -1);
-        if (event->event_id == MPV_EVENT_NONE) continue;
-        if (event->event_id == MPV_EVENT_SHUTDOWN) break;
+    for (;;) {
+        {
+            std::unique_lock lock(eventsMutex);
+            eventsWake.wait(lock, [this] { return eventsWaiting || stopEvents; });
+            if (stopEvents) return;
+            eventsWaiting = false;
+        }
+        std::vector<MpvEvent> batch;
+        readEventsOf(handle, false, batch);
+        // Every client hears of the media's events; the other one is read for its
+        // replies only.
+        if (commands != handle) readEventsOf(commands, true, batch);
+        if (!batch.empty()) handOver(std::move(batch));
+    }
+}
+
+void MpvInstance::Shared::readEventsOf(mpv_handle* client, bool repliesOnly, std::vector<MpvEvent>& into) {
+    for (;;) {
+        mpv_event* event = mpv_wait_event(client, 0);
+        if (event->event_id == MPV_EVENT_NONE || event->event_id == MPV_EVENT_SHUTDOWN) return;
+        if (repliesOnly && event->event_id != MPV_EVENT_GET_PROPERTY_REPLY) continue;
         MpvEvent copy;
         copy.id = event->event_id;
         copy.error = event->error;
@@ -154,27 +197,30 @@ void MpvInstance::Shared::readEvents() {
             copy.endError = end->error;
             break;
         }
+        case MPV_EVENT_COMMAND_REPLY:
+        case MPV_EVENT_SET_PROPERTY_REPLY:
+            continue;  // nothing waits for these
         default:
             break;
         }
-        handOver(std::move(copy));
+        into.push_back(std::move(copy));
     }
 }
 
-void MpvInstance::Shared::handOver(MpvEvent event) {
+void MpvInstance::Shared::handOver(std::vector<MpvEvent> batch) {
     {
         std::lock_guard lock(eventsMutex);
-        events.push_back(std::move(event));
+        events.insert(events.end(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
         if (std::exchange(eventsPosted, true)) return;
     }
     runOnMainLoop([self = shared_from_this()] {
-        std::vector<MpvEvent> batch;
+        std::vector<MpvEvent> taken;
         {
             std::lock_guard lock(self->eventsMutex);
-            batch.swap(self->events);
+            taken.swap(self->events);
             self->eventsPosted = false;
         }
-        if (self->callbacks.events) self->callbacks.events(std::move(batch));
+        if (self->callbacks.events) self->callbacks.events(std::move(taken));
     });
 }
 
@@ -239,10 +285,15 @@ void MpvInstance::Shared::render(int w, int h) {
 
 void MpvInstance::Shared::release() {
     if (eventThread.joinable()) {
-        stopEvents = true;
-        mpv_wakeup(handle);
+        {
+            std::lock_guard lock(eventsMutex);
+            stopEvents = true;
+        }
+        eventsWake.notify_one();
         eventThread.join();
     }
+    if (commands && commands != handle) mpv_destroy(commands);
+    commands = nullptr;
     if (renderer) mpv_render_context_free(renderer);
     renderer = nullptr;
     if (handle) mpv_terminate_destroy(handle);
