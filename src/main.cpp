@@ -56,9 +56,9 @@ void onShutdown(GApplication*, gpointer data) {
 
 // Playback threads come and go with every video, and glibc gives threads arenas of
 // their own (up to eight per core); memory freed in them stays with the process, and
-// each play/stop left the shell a little bigger. Two arenas (the main thread's and
-// one for all others), with the trim after each player is released, keep it flat. A
-// value set in MALLOC_ARENA_MAX wins. Must run before the first thread starts.
+// each play/stop can leave the shell a little bigger. Two arenas (the main thread's
+// and one for all others) keep it flat. A value set in MALLOC_ARENA_MAX wins. Must run
+// before the first thread starts.
 void limitMallocArenas() {
 #if defined(__GLIBC__)
     if (!g_getenv("MALLOC_ARENA_MAX")) mallopt(M_ARENA_MAX, 2);
