@@ -67,6 +67,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -557,6 +558,8 @@ def main():
     parser.add_argument('old_build', nargs='?', default=os.environ.get('BRINDLEMAR_OLD_BUILD_DIR'),
                         help='a build of the last commit with the GStreamer player')
     args = parser.parse_args()
+    # Stopped from outside, the apps and their desktops still go.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     new_build = os.environ.get('BRINDLEMAR_BUILD_DIR') or os.path.join(HERE, '..', '..', 'build')
     sys.exit(Bench(new_build, args.old_build).run())
 
