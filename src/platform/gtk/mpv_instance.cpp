@@ -3,6 +3,10 @@
 #include <glib.h>
 #include <mpv/render.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -298,6 +302,11 @@ void MpvInstance::Shared::release() {
     renderer = nullptr;
     if (handle) mpv_terminate_destroy(handle);
     handle = nullptr;
+#if defined(__GLIBC__)
+    // Decoding a video frees a lot, and glibc keeps what was freed: without handing it
+    // back, each play/stop of a large video left the shell some 0.7 MiB bigger.
+    malloc_trim(0);
+#endif
 }
 
 void MpvInstance::Shared::threadMain() {
