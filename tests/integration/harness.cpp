@@ -282,12 +282,12 @@ void HttpServer::Impl::answer(int socket) {
     std::string status = "200 OK";
     bool partial = false;
     if (auto range = headerOf(head, "Range"); range && range->rfind("bytes=", 0) == 0) {
-        const std::string spec = range->substr(6);
-        const auto dash = spec.find('-');
+        const std::string bytes = range->substr(6);
+        const auto dash = bytes.find('-');
         if (dash != std::string::npos && dash > 0) {
-            from = std::strtoull(spec.substr(0, dash).c_str(), nullptr, 10);
-            if (dash + 1 < spec.size())
-                to = std::min<std::uint64_t>(size, std::strtoull(spec.substr(dash + 1).c_str(), nullptr, 10) + 1);
+            from = std::strtoull(bytes.substr(0, dash).c_str(), nullptr, 10);
+            if (dash + 1 < bytes.size())
+                to = std::min<std::uint64_t>(size, std::strtoull(bytes.substr(dash + 1).c_str(), nullptr, 10) + 1);
         }
         if (from >= size) {
             const std::string unsatisfiable = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
