@@ -4,6 +4,7 @@
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const { pipeline } = require('node:stream');
+const { openRegularFile } = require('./library-file');
 
 // Parses a Range header against a file of `size` bytes. Returns
 //   null                  no usable range: send the whole file (absent, malformed,
@@ -39,55 +40,71 @@ function etagOf(st) {
   return `"${st.size.toString(16)}-${Math.floor(st.mtimeMs).toString(16)}"`;
 }
 
+// Why a file cannot be sent: the status and the text for each error of the open.
+function refusal(err) {
+  const code = err && err.code;
+  if (code === 'EACCES' || code === 'EPERM') return [403, 'Sin permiso para leer este vídeo.'];
+  if (code === 'ENOENT' || code === 'ENOTDIR' || code === 'ENOTREG' || code === 'ELOOP') {
+    return [404, 'Este vídeo ya no está en su carpeta.'];
+  }
+  return [500, 'No se pudo leer este vídeo.'];
+}
+
 // item: { path, type }. Answers GET and HEAD. opts.stallMs overrides STALL_MS.
+// The file is opened before anything is answered: a file that cannot be read gets its
+// status, never a 200 cut off before its first byte.
 function sendMedia(req, res, item, { stallMs = STALL_MS } = {}) {
-  fs.stat(item.path, (statErr, st) => {
-    if (statErr || !st.isFile()) {
-      res.writeHead(404, { 'Content-Type': 'text/plain; charset=utf-8' });
-      res.end('Este vídeo ya no está en su carpeta.');
-      return;
-    }
-    const size = st.size;
-    const etag = etagOf(st);
-    const headers = {
-      'Content-Type': item.type || 'application/octet-stream',
-      'Accept-Ranges': 'bytes',
-      'ETag': etag,
-      'Last-Modified': new Date(st.mtimeMs).toUTCString(),
-      'Cache-Control': 'no-cache',
-      'X-Content-Type-Options': 'nosniff',
-    };
-    // If-Range names the version the client has; for any other version send it all.
-    const ifRange = req.headers['if-range'];
-    const range = ifRange === undefined || ifRange === etag
-      ? parseRange(req.headers.range, size)
-      : null;
-    if (range === 'unsatisfiable') {
-      res.writeHead(416, { ...headers, 'Content-Range': `bytes */${size}`, 'Content-Length': 0 });
-      res.end();
-      return;
-    }
-    let status = 200;
-    let start = 0;
-    let end = size - 1;
-    if (range) {
-      status = 206;
-      ({ start, end } = range);
-      headers['Content-Range'] = `bytes ${start}-${end}/${size}`;
-    }
-    headers['Content-Length'] = size === 0 ? 0 : end - start + 1;
-    res.writeHead(status, headers);
-    if (req.method === 'HEAD' || size === 0) {
-      res.end();
-      return;
-    }
-    const stream = fs.createReadStream(item.path, { start, end });
-    // No progress on the connection (the client reads nothing, so nothing can be
-    // written either) for stallMs ends the transfer.
-    res.setTimeout(stallMs, () => res.destroy());
-    // pipeline closes the file when the client goes away mid-transfer, or is cut off.
-    pipeline(stream, res, () => {});
+  openRegularFile(item.path).then(({ fh, stat }) => send(req, res, item, fh, stat, stallMs), (err) => {
+    const [status, text] = refusal(err);
+    res.writeHead(status, { 'Content-Type': 'text/plain; charset=utf-8', 'Cache-Control': 'no-store' });
+    res.end(text);
   });
+}
+
+function send(req, res, item, fh, st, stallMs) {
+  const size = st.size;
+  const etag = etagOf(st);
+  const headers = {
+    'Content-Type': item.type || 'application/octet-stream',
+    'Accept-Ranges': 'bytes',
+    'ETag': etag,
+    'Last-Modified': new Date(st.mtimeMs).toUTCString(),
+    'Cache-Control': 'no-cache',
+    'X-Content-Type-Options': 'nosniff',
+  };
+  // If-Range names the version the client has; for any other version send it all.
+  const ifRange = req.headers['if-range'];
+  const range = ifRange === undefined || ifRange === etag
+    ? parseRange(req.headers.range, size)
+    : null;
+  if (range === 'unsatisfiable') {
+    fh.close().catch(() => {});
+    res.writeHead(416, { ...headers, 'Content-Range': `bytes */${size}`, 'Content-Length': 0 });
+    res.end();
+    return;
+  }
+  let status = 200;
+  let start = 0;
+  let end = size - 1;
+  if (range) {
+    status = 206;
+    ({ start, end } = range);
+    headers['Content-Range'] = `bytes ${start}-${end}/${size}`;
+  }
+  headers['Content-Length'] = size === 0 ? 0 : end - start + 1;
+  res.writeHead(status, headers);
+  if (req.method === 'HEAD' || size === 0 || res.destroyed) {
+    fh.close().catch(() => {});
+    res.end();
+    return;
+  }
+  // The stream reads the descriptor opened above and closes it when it ends or fails.
+  const stream = fh.createReadStream({ start, end });
+  // No progress on the connection (the client reads nothing, so nothing can be
+  // written either) for stallMs ends the transfer.
+  res.setTimeout(stallMs, () => res.destroy());
+  // pipeline closes the file when the client goes away mid-transfer, or is cut off.
+  pipeline(stream, res, () => {});
 }
 
 // A poster: its address carries the video's version, so it may be kept a long time.
