@@ -2,7 +2,6 @@
 // Sends a library file, honouring single byte-range requests (players seek with them).
 
 const crypto = require('node:crypto');
-const fs = require('node:fs');
 const { pipeline } = require('node:stream');
 const { openRegularFile } = require('./library-file');
 
@@ -108,29 +107,30 @@ function send(req, res, item, fh, st, stallMs) {
 }
 
 // A poster: its address carries the video's version, so it may be kept a long time.
+// Posters are files of our own, never links, and read like the library's files.
 function sendPoster(req, res, file) {
-  fs.readFile(file, (err, body) => {
-    if (err) {
+  openRegularFile(file, { followLinks: false })
+    .then(({ fh }) => fh.readFile().finally(() => fh.close().catch(() => {})))
+    .then((body) => {
+      const etag = `"${body.length.toString(16)}-${hashOf(body)}"`;
+      const headers = {
+        'Content-Type': 'image/jpeg',
+        'Cache-Control': 'private, max-age=604800',
+        'ETag': etag,
+        'X-Content-Type-Options': 'nosniff',
+      };
+      if (req.headers['if-none-match'] === etag) {
+        res.writeHead(304, headers);
+        res.end();
+        return;
+      }
+      headers['Content-Length'] = body.length;
+      res.writeHead(200, headers);
+      res.end(req.method === 'HEAD' ? undefined : body);
+    }, () => {
       res.writeHead(404, { 'Content-Type': 'text/plain; charset=utf-8' });
       res.end('Este vídeo no tiene cartel.');
-      return;
-    }
-    const etag = `"${body.length.toString(16)}-${hashOf(body)}"`;
-    const headers = {
-      'Content-Type': 'image/jpeg',
-      'Cache-Control': 'private, max-age=604800',
-      'ETag': etag,
-      'X-Content-Type-Options': 'nosniff',
-    };
-    if (req.headers['if-none-match'] === etag) {
-      res.writeHead(304, headers);
-      res.end();
-      return;
-    }
-    headers['Content-Length'] = body.length;
-    res.writeHead(200, headers);
-    res.end(req.method === 'HEAD' ? undefined : body);
-  });
+    });
 }
 
 function hashOf(buf) {

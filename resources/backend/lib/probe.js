@@ -15,6 +15,7 @@ const path = require('node:path');
 const { spawn } = require('node:child_process');
 const { JsonStore } = require('./store');
 const { MEDIA_ID } = require('./state');
+const { openRegularFile } = require('./library-file');
 
 const POSTER_WIDTH = 480; // a 240 px card at twice the pixel density
 const PROBE_TIMEOUT_MS = 30000;
@@ -86,15 +87,38 @@ function run(tool, args, timeoutMs, input = null) {
 // are given the file already open, as descriptor 3, and open it again by this name.
 const INPUT_PATH = '/dev/fd/3';
 
-async function withInput(file, work) {
-  let fh;
+// Opens a library file for a tool, within `timeoutMs`: an open that never ends (a file
+// on a hung mount) is given up, and the file is closed should it open later. Resolves to
+// { fh } or { error }.
+function openInput(file, timeoutMs) {
+  return new Promise((resolve) => {
+    let late = false;
+    const timer = setTimeout(() => {
+      late = true;
+      resolve({ error: Object.assign(new Error('open timed out'), { code: 'ETIMEDOUT' }) });
+    }, timeoutMs);
+    openRegularFile(file).then(({ fh }) => {
+      if (late) {
+        fh.close().catch(() => {});
+        return;
+      }
+      clearTimeout(timer);
+      resolve({ fh });
+    }, (error) => {
+      clearTimeout(timer);
+      if (!late) resolve({ error });
+    });
+  });
+}
+
+// Runs work(fh, msLeft) with `file` open, all within `timeoutMs` counted from before
+// the open; work(null) when it could not be opened in time, or is not a regular file.
+async function withInput(file, timeoutMs, work) {
+  const deadline = Date.now() + timeoutMs;
+  const { fh } = await openInput(file, timeoutMs);
+  if (!fh) return work(null, 0);
   try {
-    fh = await fsp.open(file, 'r');
-  } catch {
-    return work(null);
-  }
-  try {
-    return await work(fh);
+    return await work(fh, Math.max(1, deadline - Date.now()));
   } finally {
     await fh.close().catch(() => {});
   }
@@ -301,8 +325,8 @@ class MediaProbe {
     if (!ffprobe) return; // nothing is stored: a later run with the tool probes it
     let facts = null;
     if (item.size > 0) {
-      const r = await withInput(item.path, (input) => (input
-        ? run(ffprobe, ['-v', 'error', '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH], PROBE_TIMEOUT_MS, input)
+      const r = await withInput(item.path, PROBE_TIMEOUT_MS, (input, msLeft) => (input
+        ? run(ffprobe, ['-v', 'error', '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH], msLeft, input)
         : { code: null, stdout: '' }));
       if (r.code === 0) facts = factsFromProbe(r.stdout);
     }
@@ -321,14 +345,15 @@ class MediaProbe {
     const tmp = path.join(this.postersDir, `.${item.id}.tmp-${process.pid}.jpg`);
     const args = ['-nostdin', '-v', 'error', '-y', '-ss', at.toFixed(3), '-i', INPUT_PATH,
       '-frames:v', '1', '-an', '-sn', '-vf', `scale=${POSTER_WIDTH}:-2`, '-q:v', '5', '-f', 'image2', tmp];
-    const ok = await withInput(item.path, async (input) => {
+    const deadline = Date.now() + POSTER_TIMEOUT_MS;
+    const ok = await withInput(item.path, POSTER_TIMEOUT_MS, async (input, msLeft) => {
       if (!input) return false;
-      let r = await run(ffmpeg, args, POSTER_TIMEOUT_MS, input);
+      let r = await run(ffmpeg, args, msLeft, input);
       let made = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
-      if (!made && at > 0) {
+      if (!made && at > 0 && Date.now() < deadline) {
         // A seek past what the file really holds (a truncated file): take the start.
         args[args.indexOf('-ss') + 1] = '0';
-        r = await run(ffmpeg, args, POSTER_TIMEOUT_MS, input);
+        r = await run(ffmpeg, args, deadline - Date.now(), input);
         made = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
       }
       return made;

@@ -9,6 +9,7 @@
 const fsp = require('node:fs/promises');
 const path = require('node:path');
 const { matchSubtitles, subtitleType } = require('./subtitles');
+const { openRegularFile } = require('./library-file');
 
 const VIDEO_TYPES = {
   '.mp4': 'video/mp4',
@@ -61,11 +62,14 @@ function looksLikeTransportStream(head) {
   return false;
 }
 
+// Whether `file` may be listed as a video: for the extensions above, the content must say
+// so. Opened without waiting and checked to be a regular file (see library-file.js): the
+// name was a file when it was listed, but may be a FIFO by now.
 async function hasVideoContent(file) {
   if (!TRANSPORT_STREAM.has(path.extname(displayName(file)).toLowerCase())) return true;
   let fh;
   try {
-    fh = await fsp.open(file, 'r');
+    ({ fh } = await openRegularFile(file));
     const head = Buffer.alloc(HEAD_BYTES);
     const { bytesRead } = await fh.read(head, 0, head.length, 0);
     return looksLikeTransportStream(head.subarray(0, bytesRead));
@@ -181,4 +185,4 @@ async function walk(dir, root, st, depth, seen, cb) {
   }
 }
 
-module.exports = { scanRoots, videoType, displayName, looksLikeTransportStream, VIDEO_TYPES };
+module.exports = { scanRoots, videoType, displayName, looksLikeTransportStream, hasVideoContent, VIDEO_TYPES };
