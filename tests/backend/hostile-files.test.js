@@ -5,12 +5,12 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { spawnSync } = require('node:child_process');
+const { execFileSync, spawnSync } = require('node:child_process');
 
 const { hasVideoContent } = require('../../resources/backend/lib/scan');
 const { openRegularFile } = require('../../resources/backend/lib/library-file');
 const { tempTree, copyBackend, startService, request, postJson, scanned } = require('./support/service');
-const { makeClip, wrappedTools, probed, byTitle } = require('./support/media');
+const { FFMPEG, makeClip, wrappedTools, probed, byTitle } = require('./support/media');
 
 const NOBODY = 65534;
 
@@ -152,4 +152,33 @@ test('videos swapped for FIFOs while they are probed hold up neither the probe n
   assert.equal(after.z1, undefined, 'the FIFOs are no longer listed');
   // ...and SIGTERM ends the service.
   assert.notEqual(await within(svc.stop(), 10000, 'still running'), 'still running');
+});
+
+test('playlists, concat scripts and pictures named as videos are not read, nor what they point to', async (t) => {
+  const root = tempTree();
+  const home = path.join(root, 'home');
+  const videos = path.join(home, 'Videos');
+  fs.mkdirSync(videos, { recursive: true });
+  // A 4 s clip outside every library folder, which the disguised files point to.
+  const outside = makeClip(path.join(root, 'fuera', 'privado.ts'), { seconds: 4 });
+  makeClip(path.join(videos, 'real.mkv'));
+  const cases = [
+    ['lista.mp4', `#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:4\n#EXTINF:4.0,\nfile://${outside}\n#EXT-X-ENDLIST\n`],
+    ['guion.mkv', `ffconcat version 1.0\nfile 'file:${outside}'\nfile privado.ts\n`],
+    ['foto.mp4', null], // a JPEG picture, read as a sequence of one image
+  ];
+  for (const [name, text] of cases) {
+    if (text !== null) fs.writeFileSync(path.join(videos, name), text);
+  }
+  execFileSync(FFMPEG, ['-v', 'error', '-f', 'lavfi', '-i', 'testsrc=size=320x180', '-frames:v', '1',
+    '-f', 'image2', '-c:v', 'mjpeg', path.join(videos, 'foto.mp4')]);
+
+  const svc = await startService({ home, dataDir: path.join(root, 'data') });
+  t.after(() => svc.stop());
+  const lib = byTitle(await probed(svc.port));
+  assert.equal(lib.real.probed, true);
+  for (const [name] of cases) {
+    const item = lib[path.basename(name, path.extname(name))];
+    assert.deepEqual([item.probed, item.duration, item.width, item.poster], [false, null, null, null], name);
+  }
 });

@@ -16,6 +16,7 @@ const { spawn } = require('node:child_process');
 const { JsonStore } = require('./store');
 const { MEDIA_ID } = require('./state');
 const { openRegularFile } = require('./library-file');
+const { VIDEO_CONTAINERS } = require('./scan');
 
 const POSTER_WIDTH = 480; // a 240 px card at twice the pixel density
 const PROBE_TIMEOUT_MS = 30000;
@@ -86,6 +87,17 @@ function run(tool, args, timeoutMs, input = null) {
 // A file's name is bytes (maybe not UTF-8) while a tool's arguments are text: the tools
 // are given the file already open, as descriptor 3, and open it again by this name.
 const INPUT_PATH = '/dev/fd/3';
+
+// What the tools may open to read a video: the file handed over and nothing it names.
+// A text file can pass for any video (a playlist, a concat script, a picture named
+// .mp4); read as what it really is, it would make them open other files, anywhere. So
+// the input is read only as one of the containers the library accepts, none of which
+// opens another file, and only through the file protocol, which is how ffmpeg reads
+// /dev/fd/3 (no network, no data: or subfile: addresses).
+const INPUT_LIMITS = [
+  '-protocol_whitelist', 'file',
+  '-format_whitelist', [...new Set(Object.values(VIDEO_CONTAINERS).flat())].join(','),
+];
 
 // Opens a library file for a tool, within `timeoutMs`: an open that never ends (a file
 // on a hung mount) is given up, and the file is closed should it open later. Resolves to
@@ -326,7 +338,7 @@ class MediaProbe {
     let facts = null;
     if (item.size > 0) {
       const r = await withInput(item.path, PROBE_TIMEOUT_MS, (input, msLeft) => (input
-        ? run(ffprobe, ['-v', 'error', '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH], msLeft, input)
+        ? run(ffprobe, ['-v', 'error', ...INPUT_LIMITS, '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH], msLeft, input)
         : { code: null, stdout: '' }));
       if (r.code === 0) facts = factsFromProbe(r.stdout);
     }
@@ -343,7 +355,7 @@ class MediaProbe {
     const at = duration ? Math.min(duration * 0.1, 600) : 0;
     const final = path.join(this.postersDir, `${item.id}.jpg`);
     const tmp = path.join(this.postersDir, `.${item.id}.tmp-${process.pid}.jpg`);
-    const args = ['-nostdin', '-v', 'error', '-y', '-ss', at.toFixed(3), '-i', INPUT_PATH,
+    const args = ['-nostdin', '-v', 'error', '-y', ...INPUT_LIMITS, '-ss', at.toFixed(3), '-i', INPUT_PATH,
       '-frames:v', '1', '-an', '-sn', '-vf', `scale=${POSTER_WIDTH}:-2`, '-q:v', '5', '-f', 'image2', tmp];
     const deadline = Date.now() + POSTER_TIMEOUT_MS;
     const ok = await withInput(item.path, POSTER_TIMEOUT_MS, async (input, msLeft) => {

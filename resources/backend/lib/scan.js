@@ -29,6 +29,26 @@ const VIDEO_TYPES = {
   '.3gp': 'video/3gpp',
 };
 
+// The containers each kind of video is read as, by the names of ffmpeg's demuxers. The
+// tools read a library file as one of these and nothing else (see probe.js).
+const VIDEO_CONTAINERS = {
+  '.mp4': ['mov'],
+  '.m4v': ['mov'],
+  '.mov': ['mov'],
+  '.3gp': ['mov'],
+  '.mkv': ['matroska'],
+  '.webm': ['matroska'],
+  '.avi': ['avi'],
+  '.ts': ['mpegts'],
+  '.m2ts': ['mpegts'],
+  '.mts': ['mpegts'],
+  '.mpg': ['mpeg', 'mpegvideo'],
+  '.mpeg': ['mpeg', 'mpegvideo'],
+  '.wmv': ['asf'],
+  '.flv': ['flv'],
+  '.ogv': ['ogg'],
+};
+
 const MAX_DEPTH = 32;
 
 // Readable text for a path or name given as bytes (or already text): bytes that are not
@@ -185,4 +205,4 @@ async function walk(dir, root, st, depth, seen, cb) {
   }
 }
 
-module.exports = { scanRoots, videoType, displayName, looksLikeTransportStream, hasVideoContent, VIDEO_TYPES };
+module.exports = { scanRoots, videoType, displayName, looksLikeTransportStream, hasVideoContent, VIDEO_TYPES, VIDEO_CONTAINERS };
