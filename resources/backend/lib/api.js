@@ -7,14 +7,15 @@
 //   POST /api/progress           { id, position, duration? }
 //   POST /api/duration           { id, duration }
 //   POST /api/watched            { id, watched }
-//   POST /api/prefs              { audio?, subtitles? }
+//   POST /api/prefs              { audio?, subtitles?, hwdec? }
+//   POST /api/choices            { key, audio?, subtitles? }  (key: "series:<key>" or "video:<id>")
 //   POST /api/folders/add        { path }
 //   POST /api/folders/remove     { path }
 //   POST /api/rescan             {}
 
 const fsp = require('node:fs/promises');
 const path = require('node:path');
-const { isAudioChoice, isSubtitleChoice, isSeconds } = require('./state');
+const { isAudioChoice, isSubtitleChoice, isChoiceKey, isSeconds } = require('./state');
 const { expandHome, homeDir } = require('./xdg');
 const { nextEpisodes } = require('./series');
 
@@ -115,6 +116,17 @@ function makeApi({ library, state }) {
     return id;
   }
 
+  // A choice key naming a series or a video the library has.
+  function knownChoiceKey(body) {
+    const key = body.key;
+    if (!isChoiceKey(key)) throw new HttpError(404, 'Serie o vídeo desconocido.');
+    const name = key.slice(key.indexOf(':') + 1);
+    const known = key.startsWith('video:') ? library.items.has(name)
+      : [...library.items.values()].some((i) => i.series && i.series.key === name);
+    if (!known) throw new HttpError(404, 'Serie o vídeo desconocido.');
+    return key;
+  }
+
   function seconds(v, what) {
     if (!isSeconds(v)) throw new HttpError(400, `Valor no válido: ${what}.`);
     return v;
@@ -144,6 +156,7 @@ function makeApi({ library, state }) {
         next: nextEpisodes(items),
         folders: library.folders(),
         prefs: state.data.prefs,
+        choices: state.choices(),
         notice: state.note,
       };
     },
@@ -199,7 +212,14 @@ function makeApi({ library, state }) {
     '/api/prefs': (b) => {
       if (b.audio !== undefined && !isAudioChoice(b.audio)) throw new HttpError(400, 'Preferencia de audio no válida.');
       if (b.subtitles !== undefined && !isSubtitleChoice(b.subtitles)) throw new HttpError(400, 'Preferencia de subtítulos no válida.');
-      return state.setPrefs({ audio: b.audio, subtitles: b.subtitles });
+      if (b.hwdec !== undefined && typeof b.hwdec !== 'boolean') throw new HttpError(400, 'Preferencia de decodificación no válida.');
+      return state.setPrefs({ audio: b.audio, subtitles: b.subtitles, hwdec: b.hwdec });
+    },
+    '/api/choices': (b) => {
+      const key = knownChoiceKey(b);
+      if (b.audio !== undefined && !isAudioChoice(b.audio)) throw new HttpError(400, 'Preferencia de audio no válida.');
+      if (b.subtitles !== undefined && !isSubtitleChoice(b.subtitles)) throw new HttpError(400, 'Preferencia de subtítulos no válida.');
+      return { key, ...state.setChoice(key, { audio: b.audio, subtitles: b.subtitles }) };
     },
     '/api/folders/add': async (b) => {
       const problem = await library.addFolder(folderArg(b));

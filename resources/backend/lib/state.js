@@ -1,7 +1,8 @@
 'use strict';
 // What the library remembers between runs: added folders, whether the default videos
-// folder was removed, the audio and subtitle preferences, and per video (by id) the
-// resume position, the duration once known and the watched mark.
+// folder was removed, the audio, subtitle and hardware-decoding preferences, per video
+// (by id) the resume position, the duration once known and the watched mark, and the
+// audio and subtitles last picked in the player for a series or a single video.
 
 const path = require('node:path');
 const { JsonStore } = require('./store');
@@ -21,6 +22,18 @@ function isAudioChoice(v) {
 
 function isSubtitleChoice(v) {
   return typeof v === 'string' && (v === 'off' || v === 'auto' || isLanguageTag(v));
+}
+
+// Whose track choices these are: "series:<series key>" (letters and digits in words of
+// one space, see series.js) for every episode of a series, "video:<media id>" for a
+// video outside one.
+const CHOICE_KEY = /^(?:series:[\p{L}\p{N}]+(?: [\p{L}\p{N}]+)*|video:[a-z0-9]{1,64})$/u;
+const CHOICE_KEY_MAX = 200;
+// The choices of the series and videos changed last are kept; older ones are dropped.
+const CHOICES_MAX = 500;
+
+function isChoiceKey(v) {
+  return typeof v === 'string' && v.length <= CHOICE_KEY_MAX && CHOICE_KEY.test(v);
 }
 
 function isSeconds(v) {
@@ -45,6 +58,18 @@ function normalize(raw) {
       if (Object.keys(entry).length) media[id] = entry;
     }
   }
+  const choices = [];
+  if (src.choices && typeof src.choices === 'object') {
+    for (const [key, c] of Object.entries(src.choices)) {
+      if (!isChoiceKey(key) || !c || typeof c !== 'object') continue;
+      const entry = {};
+      if (isAudioChoice(c.audio)) entry.audio = c.audio;
+      if (isSubtitleChoice(c.subtitles)) entry.subtitles = c.subtitles;
+      if (!entry.audio && !entry.subtitles) continue;
+      entry.updatedAt = Number.isFinite(c.updatedAt) && c.updatedAt > 0 ? c.updatedAt : 0;
+      choices.push([key, entry]);
+    }
+  }
   return {
     version: 1,
     folders,
@@ -52,9 +77,17 @@ function normalize(raw) {
     prefs: {
       audio: isAudioChoice(prefs.audio) ? prefs.audio : 'original',
       subtitles: isSubtitleChoice(prefs.subtitles) ? prefs.subtitles : 'off',
+      // Absent until the user sets it: the shell then decides by the machine's graphics.
+      ...(typeof prefs.hwdec === 'boolean' ? { hwdec: prefs.hwdec } : {}),
     },
     media,
+    choices: Object.fromEntries(newestChoices(choices)),
   };
+}
+
+// [key, entry] pairs, at most CHOICES_MAX, the most recently changed first.
+function newestChoices(pairs) {
+  return pairs.sort((a, b) => b[1].updatedAt - a[1].updatedAt).slice(0, CHOICES_MAX);
 }
 
 // A playback counts as finished in its last 5 %, at most its last 30 seconds.
@@ -127,11 +160,41 @@ class LibraryState {
     });
   }
 
-  setPrefs({ audio, subtitles }) {
+  setPrefs({ audio, subtitles, hwdec }) {
     if (audio !== undefined) this.data.prefs.audio = audio;
     if (subtitles !== undefined) this.data.prefs.subtitles = subtitles;
+    if (hwdec !== undefined) this.data.prefs.hwdec = hwdec;
     this.store.changed();
     return this.data.prefs;
+  }
+
+  // The audio and subtitles picked for `key` (see isChoiceKey), without the time.
+  choice(key) {
+    const hit = Object.prototype.hasOwnProperty.call(this.data.choices, key) ? this.data.choices[key] : null;
+    if (!hit) return {};
+    const { updatedAt, ...picked } = hit;
+    return picked;
+  }
+
+  // Every stored choice as { key: { audio?, subtitles? } }.
+  choices() {
+    const out = {};
+    for (const key of Object.keys(this.data.choices)) out[key] = this.choice(key);
+    return out;
+  }
+
+  // Stores what was picked for `key`; a value left undefined keeps what was stored. Past
+  // CHOICES_MAX keys, the one changed longest ago goes.
+  setChoice(key, { audio, subtitles }) {
+    const entry = { ...this.choice(key) };
+    if (audio !== undefined) entry.audio = audio;
+    if (subtitles !== undefined) entry.subtitles = subtitles;
+    if (!entry.audio && !entry.subtitles) return entry;
+    const others = Object.entries(this.data.choices).filter(([k]) => k !== key);
+    const updatedAt = Math.max(Date.now(), ...others.map(([, e]) => e.updatedAt + 1));
+    this.data.choices = Object.fromEntries(newestChoices([[key, { ...entry, updatedAt }], ...others]));
+    this.store.changed();
+    return entry;
   }
 
   setFolders(folders, defaultFolderRemoved) {
@@ -141,4 +204,6 @@ class LibraryState {
   }
 }
 
-module.exports = { LibraryState, MEDIA_ID, isAudioChoice, isSubtitleChoice, isSeconds, isFinished, normalize };
+module.exports = {
+  LibraryState, MEDIA_ID, CHOICES_MAX, isAudioChoice, isSubtitleChoice, isChoiceKey, isSeconds, isFinished, normalize,
+};
