@@ -32,6 +32,7 @@ export const api = {
   duration: (id, duration) => call('POST', '/api/duration', { id, duration }),
   watched: (id, watched) => call('POST', '/api/watched', { id, watched }),
   prefs: (prefs) => call('POST', '/api/prefs', prefs),
+  choices: (key, choice) => call('POST', '/api/choices', { key, ...choice }),
   addFolder: (path) => call('POST', '/api/folders/add', { path }),
   removeFolder: (path) => call('POST', '/api/folders/remove', { path }),
   rescan: () => call('POST', '/api/rescan', {}),

@@ -2,8 +2,11 @@
 
 import { api } from './api.js';
 import { seriesCard, videoCard } from './cards.js';
-import { groupSeries, prepareSearch, search, seasonsOf, subtitleRequest } from './library-view.js';
+import {
+  choiceFromTracks, choiceKey, episodeAfter, groupSeries, prepareSearch, search, seasonsOf, subtitleRequest,
+} from './library-view.js';
 import { DurationProbe } from './durations.js';
+import { playbackErrorText } from './errors.js';
 import { plural } from './format.js';
 import { Playback } from './playback.js';
 import { NativePlayer, PagePlayer } from './players.js';
@@ -14,7 +17,6 @@ const $ = (sel) => document.querySelector(sel);
 // Cards are made a page at a time; the next page comes as the end of the grid nears.
 const PAGE_SIZE = 96;
 const CONTINUE_MAX = 12;
-const ERROR_NOTE = 'No se pudo reproducir este vídeo. Puede que el archivo esté dañado o use un formato no compatible.';
 const STALL_HINT = 'La reproducción se ha detenido un momento mientras se carga el vídeo…';
 
 const view = {
@@ -27,12 +29,21 @@ const view = {
   offline: false,
   series: null, // key of the series whose episodes are shown
   subtitleChoices: new Map(), // id -> subtitle picked on its card for this session
+  // choice key -> { audio?, subtitles? } picked in the player during this session, over
+  // what the library gave (which may not have them yet)
+  trackChoices: new Map(),
 };
 
 const playback = new Playback({
   player: hasNativePlayer() ? new NativePlayer() : new PagePlayer((d) => playback.handle(d)),
   api,
   notify,
+  playNext(id) {
+    const item = view.lib && view.lib.items.find((i) => i.id === id);
+    if (item) actions.play(item);
+    return !!item;
+  },
+  tracksChanged: rememberTracks,
 });
 window.addEventListener('brindlemar-native-player', (e) => playback.handle(e.detail));
 window.addEventListener('pagehide', () => playback.flush());
@@ -43,9 +54,10 @@ const probe = new DurationProbe({
   busy: () => playback.current !== null,
 });
 
-function notify(kind, id) {
+function notify(kind, id, detail) {
   if (kind === 'error') {
-    view.notes.set(id, ERROR_NOTE);
+    const item = view.lib && view.lib.items.find((i) => i.id === id);
+    view.notes.set(id, playbackErrorText(detail && detail.code, item && item.videoCodec));
     render();
     const card = document.querySelector(`.card[data-id="${CSS.escape(id)}"]`);
     if (card) card.scrollIntoView({ block: 'nearest' });
@@ -56,12 +68,30 @@ function notify(kind, id) {
   }
 }
 
+// The audio and subtitles remembered for `item`'s series (or for the video itself).
+function rememberedTracks(item) {
+  const key = choiceKey(item);
+  const stored = (view.lib && view.lib.choices && view.lib.choices[key]) || {};
+  return { ...stored, ...view.trackChoices.get(key) };
+}
+
+// The user picked other tracks in the player: remember their languages for the series.
+function rememberTracks(item, audio, subtitles) {
+  const choice = choiceFromTracks(item, audio, subtitles);
+  if (!choice.audio && !choice.subtitles) return;
+  const key = choiceKey(item);
+  view.trackChoices.set(key, { ...view.trackChoices.get(key), ...choice });
+  api.choices(key, choice).catch(() => {});
+}
+
 const actions = {
   play(item) {
     view.notes.delete(item.id);
     render();
-    const prefs = settings.prefs;
-    playback.play(item, { ...prefs, ...subtitleRequest(item, view.subtitleChoices.get(item.id) || '', prefs.subtitles) });
+    // What was picked in the player for this series comes before the general preferences.
+    const prefs = { ...settings.prefs, ...rememberedTracks(item) };
+    const next = view.lib ? episodeAfter(view.lib.items, item) : null;
+    playback.play(item, { ...prefs, ...subtitleRequest(item, view.subtitleChoices.get(item.id) || '', prefs.subtitles) }, next);
   },
   openSeries(key) {
     view.series = key;

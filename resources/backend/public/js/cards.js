@@ -46,6 +46,27 @@ export function seriesCard(group, actions) {
   return card;
 }
 
+// Videos whose chapter list the user opened; cards are made anew with each refresh.
+const chaptersOpen = new Set();
+
+// "Capítulos (3)", opening to one line per chapter: "0:00 Intro". Untitled chapters
+// are named by their number.
+function chapterList(id, chapters) {
+  const box = el('details', 'card-chapters');
+  box.open = chaptersOpen.has(id);
+  box.addEventListener('toggle', () => (box.open ? chaptersOpen.add(id) : chaptersOpen.delete(id)));
+  box.append(el('summary', '', `Capítulos (${chapters.length.toLocaleString('es-ES')})`));
+  const list = el('ol');
+  chapters.forEach((c, i) => {
+    const li = el('li');
+    const title = typeof c.title === 'string' && c.title.trim() ? c.title.trim() : `Capítulo ${i + 1}`;
+    li.append(el('span', 'chapter-time', clock(c.start)), ` ${title}`);
+    list.append(li);
+  });
+  box.append(list);
+  return box;
+}
+
 // item: a library entry; note: a message to show on the card (an error), or null.
 // actions: { play(item), setWatched(item, watched), subtitleChoice(id), chooseSubtitle(id, value) }
 // continueRow: the card sits in "Seguir viendo"; upNext: it is offered as the next episode;
@@ -92,6 +113,8 @@ export function videoCard(item, note, actions, { continueRow = false, upNext = f
     select.addEventListener('change', () => actions.chooseSubtitle(item.id, select.value));
     meta.append(select);
   }
+  const chapters = Array.isArray(item.chapters) ? item.chapters.filter((c) => c && Number.isFinite(c.start)) : [];
+  if (chapters.length && !continueRow) meta.append(chapterList(item.id, chapters));
 
   const mark = el('button', 'card-mark', item.watched ? '✓' : '○');
   mark.type = 'button';

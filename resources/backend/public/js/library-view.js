@@ -141,3 +141,36 @@ export function subtitleOptions(item) {
   }
   return out;
 }
+
+// The episode after `item` in its series, in the order the series is listed (the next
+// season's first after a season's last), or null.
+export function episodeAfter(items, item) {
+  if (!item.series) return null;
+  const episodes = seasonsOf(items, item.series.key).flatMap(([, e]) => e);
+  const at = episodes.findIndex((e) => e.id === item.id);
+  return at >= 0 && at + 1 < episodes.length ? episodes[at + 1] : null;
+}
+
+// Whose remembered track choices apply to `item`: its series', or its own.
+export function choiceKey(item) {
+  return item.series ? `series:${item.series.key}` : `video:${item.id}`;
+}
+
+// The player's track indices (among the file's audio and subtitle tracks, in the order
+// of item.audio and item.subtitles; -1 for off) as languages to remember:
+// { audio?, subtitles? }. A track whose language is not known is not remembered, and
+// audio cannot be remembered as off.
+export function choiceFromTracks(item, audio, subtitles) {
+  const out = {};
+  const lang = (list, n) => (Number.isInteger(n) && n >= 0 && list && list[n] && list[n].language) || null;
+  const a = lang(item.audio, audio);
+  if (a) out.audio = a;
+  if (subtitles === -1) out.subtitles = 'off';
+  // Before the file is probed its own subtitle streams are unknown, so an index cannot
+  // be told apart from one of the files beside it.
+  else if (item.probed) {
+    const s = lang(item.subtitles, subtitles);
+    if (s) out.subtitles = s;
+  }
+  return out;
+}

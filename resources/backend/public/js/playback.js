@@ -1,8 +1,9 @@
 // One playback at a time: what the page asked to play, and what it saves as the player
 // reports back. The player is either the shell's native one or the page's own (see
-// fallback-player.js); both report the same events: ready, time, ended, error,
-// stalled, closed. Events only say "the video", so they belong to whatever was asked
-// for last.
+// players.js); both report the same events: ready, time, ended, error, stalled,
+// closed. The native one also reports next (play what follows now) and tracks (the
+// user picked other audio or subtitles). Events only say "the video", so they belong
+// to whatever was asked for last.
 
 // Progress is saved after this many seconds of playback, and when playback ends.
 export const SAVE_EVERY = 10;
@@ -19,21 +20,33 @@ function finite(n) {
 }
 
 export class Playback {
-  // player: { play(request), stop() }; api: see api.js; notify(kind, id): tells the view
-  // ('playing', 'error', 'stalled', 'saved', 'closed').
-  constructor({ player, api, notify }) {
+  // player: { play(request), stop(), countsDown? } (countsDown: it shows the next
+  // video's countdown itself at the end, and reports 'next' when it runs out);
+  // api: see api.js; notify(kind, id, detail): tells the view ('playing', 'error' (with
+  // the player's event), 'stalled', 'saved', 'closed'); playNext(id): plays that video
+  // as if the user had picked it, false when it is no longer there;
+  // tracksChanged(item, audio, subtitles): the user picked other tracks in the player
+  // (its indices).
+  constructor({ player, api, notify, playNext = () => {}, tracksChanged = () => {} }) {
     this.player = player;
     this.api = api;
     this.notify = notify;
+    this.playNext = playNext;
+    this.tracksChanged = tracksChanged;
     this.current = null;
   }
 
-  // prefs: { audio, subtitles, subtitleUrl? } (subtitleUrl: a subtitle file's service path).
-  play(item, prefs) {
+  // prefs: { audio, subtitles, subtitleUrl?, hwdec? } (subtitleUrl: a subtitle file's
+  // service path; hwdec only when the user set it). next: the video that follows, or null.
+  play(item, prefs, next = null) {
     if (this.current) this._save();
     const resume = item.position > 1 ? item.position : 0;
     this.current = {
       id: item.id,
+      item,
+      next: next ? next.id : null,
+      // At the end the player stays on, counting down to the next video.
+      waitsForNext: !!(next && this.player.countsDown),
       resume,
       position: resume,
       savedPosition: resume,
@@ -49,6 +62,8 @@ export class Playback {
       audio: prefs.audio,
       subtitles: prefs.subtitles,
       subtitleUrl: prefs.subtitleUrl,
+      ...(typeof prefs.hwdec === 'boolean' ? { hwdec: prefs.hwdec } : {}),
+      ...(next ? { next: next.title } : {}),
     });
   }
 
@@ -66,18 +81,35 @@ export class Playback {
         this.notify('stalled', cur.id);
         break;
       case 'ended':
-        this.current = null;
         this._learnDuration(cur);
         this.api.watched(cur.id, true).then(() => this.notify('saved', cur.id), () => {});
+        if (cur.waitsForNext) {
+          // The player counts down to the next video: leave it on until it says 'next'
+          // or the user goes back ('closed'). The end needs no position saved.
+          cur.savedPosition = cur.position;
+          break;
+        }
+        this.current = null;
         // The player stays on its last frame after the end; take the user back.
         this.player.stop();
         this.notify('closed', cur.id);
+        break;
+      case 'next':
+        if (!cur.next || this.playNext(cur.next)) break;
+        // What was to follow has left the library meanwhile: take the user back.
+        this.current = null;
+        this._save(cur);
+        this.player.stop();
+        this.notify('closed', cur.id);
+        break;
+      case 'tracks':
+        this.tracksChanged(cur.item, detail.audio, detail.subtitles);
         break;
       case 'error':
         this.current = null;
         this._save(cur);
         this.player.stop();
-        this.notify('error', cur.id);
+        this.notify('error', cur.id, detail);
         break;
       case 'closed':
         this.current = null;

@@ -5,6 +5,10 @@
 import { nativeMediaUrl, postPlayer } from './shell.js';
 
 export class NativePlayer {
+  // The shell shows "Siguiente: …" with a countdown in the last seconds of a video
+  // played with `next`, and reports 'next' when it runs out.
+  get countsDown() { return true; }
+
   play(req) {
     postPlayer({
       action: 'play',
@@ -14,6 +18,8 @@ export class NativePlayer {
       audio: req.audio,
       subtitles: req.subtitles,
       ...(req.subtitleUrl ? { subtitleUrl: nativeMediaUrl(req.id, req.subtitleUrl) } : {}),
+      ...(typeof req.hwdec === 'boolean' ? { hwdec: req.hwdec } : {}),
+      ...(req.next ? { next: req.next } : {}),
     });
   }
 

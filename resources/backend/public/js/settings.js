@@ -1,5 +1,5 @@
-// The settings panel: the library's folders (add, remove, browse) and the preferred
-// audio and subtitles.
+// The settings panel: the library's folders (add, remove, browse), the preferred
+// audio and subtitles, and hardware decoding.
 
 import { api } from './api.js';
 import { AUDIO_CHOICES, SUBTITLE_CHOICES } from './choices.js';
@@ -57,6 +57,7 @@ export class Settings {
     for (const [id, key] of [['#pref-audio', 'audio'], ['#pref-subtitles', 'subtitles']]) {
       this.q(id).addEventListener('change', (e) => this._savePref(key, e.target.value));
     }
+    this.q('#pref-hwdec').addEventListener('change', (e) => this._savePref('hwdec', e.target.checked));
   }
 
   open() {
@@ -75,6 +76,8 @@ export class Settings {
     this.prefs = { ...lib.prefs };
     fillSelect(this.q('#pref-audio'), AUDIO_CHOICES, lib.prefs.audio);
     fillSelect(this.q('#pref-subtitles'), SUBTITLE_CHOICES, lib.prefs.subtitles);
+    // Never set: on, as the shell decodes in hardware wherever it finds a graphics card.
+    this.q('#pref-hwdec').checked = lib.prefs.hwdec !== false;
     const list = this.q('#folder-list');
     list.replaceChildren();
     for (const f of lib.folders) {
