@@ -177,6 +177,24 @@ struct MediaOption {
 
 enum class ItemNotification { PlayedToEnd, FailedToPlayToEnd, PlaybackStalled };
 
+// Why an item could not be played, as far as the player can tell. The numbers are
+// what the page receives as the "code" of an "error" event.
+enum class PlaybackError {
+    Unknown = 0,
+    UnrecognisedFormat = 1,  // not a media file the player knows
+    NotFound = 2,            // missing, unreadable, or refused by the service
+    Network = 3,             // the connection failed or broke off
+    NoDecoder = 4,           // a stream in a format the player cannot decode
+    OutputFailed = 5,        // no audio or video output could be opened
+};
+
+// A chapter of the media: where it starts, in seconds, and its title ("" when it has none).
+struct Chapter {
+    double start = 0;
+    std::string title;
+    bool operator==(const Chapter&) const = default;
+};
+
 // The media a player plays. Its identity (the object) tells a current item from a
 // stale one.
 class PlayerItem {
@@ -192,6 +210,10 @@ public:
     // Selects option `index` of that group, or no option at all (for subtitles: none shown).
     virtual void selectMediaOption(std::optional<std::size_t> index,
                                    MediaCharacteristic characteristic) = 0;
+    // Why the item failed; Unknown while it has not failed.
+    virtual PlaybackError error() const = 0;
+    // The chapters, in order of their start; empty when it has none or they are not known yet.
+    virtual std::vector<Chapter> chapters() const = 0;
 };
 
 // A player of one item. Every callback comes on the main loop, and never from
@@ -220,9 +242,38 @@ public:
     virtual void loadMediaSelectionOptions(std::function<void()> completion) = 0;
 
     // What the player's own controls show and change.
-    // The volume, linear from 0 to 1; nothing while it is not known.
+    // The volume, linear: 1 is the media's own level, up to maxVolume (boosted);
+    // nothing while it is not known.
+    static constexpr double maxVolume = 1.5;
     virtual std::optional<double> volume() const = 0;
-    virtual void setVolume(double volume) = 0;  // clamped to 0...1
+    virtual void setVolume(double volume) = 0;  // clamped to 0...maxVolume
+    virtual bool muted() const = 0;
+    virtual void setMuted(bool muted) = 0;
+    // The playback speed (1 is normal), the pitch kept.
+    static constexpr double minRate = 0.5;
+    static constexpr double maxRate = 2.0;
+    virtual double rate() const = 0;
+    virtual void setRate(double rate) = 0;  // clamped to minRate...maxRate
+    // Seconds by which subtitles (or the sound) come later than the picture; negative
+    // is earlier.
+    virtual double subtitleDelay() const = 0;
+    virtual void setSubtitleDelay(double seconds) = 0;
+    virtual double audioDelay() const = 0;
+    virtual void setAudioDelay(double seconds) = 0;
+    // The subtitles' size as a share of their normal size, 0.5...2.
+    virtual double subtitleScale() const = 0;
+    virtual void setSubtitleScale(double scale) = 0;
+    // Loud passages made quieter and quiet ones louder.
+    virtual bool nightMode() const = 0;
+    virtual void setNightMode(bool on) = 0;
+    // Whether the video may be decoded by the graphics hardware; set before play().
+    // Without a call the player decides by the renderer it draws with.
+    virtual void setHardwareDecoding(bool allowed) = 0;
+    // The hardware decoder in use ("" when decoding in software or not known).
+    virtual std::string hardwareDecoder() const = 0;
+    // After every change of the volume, mute, speed, delays, subtitle size, night mode,
+    // chapters or hardware decoder, whoever made it.
+    virtual std::unique_ptr<Observation> observeSettings(std::function<void()> changed) = 0;
     // The position of the current option of that kind among the current item's
     // options; nothing when that kind is off or nothing is open.
     virtual std::optional<std::size_t> selectedMediaOption(MediaCharacteristic characteristic) const = 0;
@@ -238,6 +289,14 @@ struct PictureInPictureDelegate {
     std::function<void(PlayerView&)> didStart;
     std::function<void(PlayerView&)> didStop;
     std::function<void(PlayerView&, std::function<void(bool restored)>)> restoreUserInterface;
+};
+
+// What the user asks of the playback view that its owner decides.
+struct PlayerViewEvents {
+    std::function<void()> tracksChosen;  // an audio or subtitle track picked in a menu or by key
+    std::function<void()> playNextNow;   // "Reproducir ahora" on the next-episode card
+    std::function<void()> cancelNext;    // "Cancelar" on the next-episode card
+    std::function<void()> skipIntro;     // "Saltar intro"
 };
 
 class Spinner {
@@ -265,6 +324,13 @@ public:
     virtual void removeFromSuperview() = 0;
     // Lays the view over another content view (nothing when it is there already).
     virtual void moveOver(View& content) = 0;
+    virtual void setEvents(PlayerViewEvents events) = 0;
+    // The next-episode card: "Siguiente: <title>" with the seconds left, and its two
+    // buttons; hidden until shown, and again by hideNextUp().
+    virtual void showNextUp(const std::string& title, int secondsLeft) = 0;
+    virtual void hideNextUp() = 0;
+    // The "Saltar intro" button.
+    virtual void setSkipIntroVisible(bool visible) = 0;
 };
 
 struct KeyDown {
@@ -313,6 +379,8 @@ struct NowPlayingInfo {
     std::string title;
     std::optional<double> duration;  // seconds, once known
     NowPlayingStatus status = NowPlayingStatus::Playing;
+    double rate = 1.0;               // within Player::minRate...Player::maxRate
+    bool canGoNext = false;          // something follows (the next episode)
     bool operator==(const NowPlayingInfo&) const = default;
 };
 
@@ -326,6 +394,8 @@ struct NowPlayingCommands {
     std::function<void(double offset)> seekBy;  // seconds, negative goes back
     std::function<void(const std::string& trackId, double position)> setPosition;
     std::function<double()> position;           // seconds
+    std::function<void(double rate)> setRate;
+    std::function<void()> next;
 };
 
 // The playback published to the desktop for as long as this object lives.
@@ -336,6 +406,14 @@ public:
     virtual void update(const NowPlayingInfo& info) = 0;
     // The position jumped (a seek from anywhere).
     virtual void seeked(double position) = 0;
+};
+
+// ---- remembered player settings ----------------------------------------------------
+
+struct PlayerPreferences {
+    double volume = 1.0;
+    bool muted = false;
+    bool operator==(const PlayerPreferences&) const = default;
 };
 
 // ---- the platform ------------------------------------------------------------
@@ -402,6 +480,14 @@ public:
     // returned object is dropped. Commands arrive on the main loop.
     virtual std::unique_ptr<NowPlaying> publishNowPlaying(const NowPlayingInfo& info,
                                                           NowPlayingCommands commands) = 0;
+
+    // The player's volume and mute, kept across videos and launches. `done` comes on a
+    // later turn of the main loop with what was stored, or nothing when nothing usable
+    // was (no file, or a damaged one, which is set aside). Values are as stored: the
+    // caller checks their range.
+    virtual void loadPlayerPreferences(std::function<void(std::optional<PlayerPreferences>)> done) = 0;
+    // Stores them in the background; a later call supersedes an earlier one.
+    virtual void savePlayerPreferences(const PlayerPreferences& preferences) = 0;
 
     // Hands a web address to the default browser; whether it opened is not known.
     virtual void openUrl(const std::string& url) = 0;

@@ -1,7 +1,8 @@
 """Reads and presses an application's widgets as a screen reader does, through
 AT-SPI. Run with Debian's python3 in the desktop's environment.
 
-  atspi_tool.py dump APP           JSON list of {role, name, text, in_document, showing, checked}
+  atspi_tool.py dump APP           JSON list of {role, name, text, in_document, showing, checked,
+                                   extents, value (sliders; null for others)}
   atspi_tool.py press APP NAME     does the default action of the first button or menu item NAME
 """
 
@@ -48,8 +49,15 @@ def walk(node, depth=0, in_document=False):
         extents = [box.x, box.y, box.width, box.height]
     except Exception:
         pass
+    value = None
+    if role == 'slider':
+        try:
+            value = node.queryValue().currentValue
+        except Exception:
+            pass
     yield node, {'role': role, 'name': name, 'text': text.replace('\ufffc', '').strip(),
-                 'in_document': in_document, 'showing': showing, 'checked': checked, 'extents': extents}
+                 'in_document': in_document, 'showing': showing, 'checked': checked, 'extents': extents,
+                 'value': value}
     try:
         count = node.childCount
     except Exception:

@@ -1,5 +1,7 @@
 #include "platform/gtk/gtk_platform.hpp"
 
+#include "platform/gtk/gtk_player_preferences.hpp"
+
 #include <sys/random.h>
 
 #include <cerrno>
@@ -133,6 +135,14 @@ void GtkPlatform::openUrl(const std::string& url) {
             g_app_info_launch_default_for_uri_finish(result, nullptr);
         },
         nullptr);
+}
+
+void GtkPlatform::loadPlayerPreferences(std::function<void(std::optional<PlayerPreferences>)> done) {
+    loadPlayerPreferencesFrom(playerPreferencesPath(g_get_user_config_dir()), std::move(done));
+}
+
+void GtkPlatform::savePlayerPreferences(const PlayerPreferences& preferences) {
+    savePlayerPreferencesTo(playerPreferencesPath(g_get_user_config_dir()), preferences);
 }
 
 std::unique_ptr<NowPlaying> GtkPlatform::publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) {

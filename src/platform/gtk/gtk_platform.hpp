@@ -49,6 +49,8 @@ public:
     Token beginActivity(const ActivityOptions& options, const std::string& reason) override;
     void endActivity(Token token) override;
     void openUrl(const std::string& url) override;
+    void loadPlayerPreferences(std::function<void(std::optional<PlayerPreferences>)> done) override;
+    void savePlayerPreferences(const PlayerPreferences& preferences) override;
     std::unique_ptr<NowPlaying> publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) override;
     void post(std::function<void()> work) override;
     void after(std::chrono::milliseconds delay, std::function<void()> work) override;

@@ -9,19 +9,24 @@
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gsignals.hpp"
 #include "platform/platform.hpp"
+#include "player/player_keys.hpp"
 
 namespace brindlemar::gtk {
 
 // The control bar laid along the bottom of a player view: play/pause, the seek bar
-// with elapsed and total time, volume, audio and subtitle tracks, full screen and
-// picture-in-picture. It appears when the pointer moves and hides after a few
-// seconds of stillness while the video plays. It reaches the player only through
-// the Player interface, and holds it weakly.
+// with elapsed and total time and the chapters marked on it, mute and volume (to
+// 150 %), speed, the playback settings (delays, subtitle size, night mode), audio and
+// subtitle tracks, full screen and picture-in-picture. It appears when the pointer
+// moves and hides after a few seconds of stillness while the video plays. Beside it:
+// a short message over the picture for what a key changed, and the list of keys. It
+// reaches the player only through the Player interface, and holds it weakly.
 class PlayerControls {
 public:
     struct Actions {
         std::function<void()> toggleFullscreen;
         std::function<void()> pictureInPicture;
+        std::function<void()> tracksChosen;         // the user picked a track
+        std::function<void(bool shown)> barShown;   // the bar came or went
     };
 
     explicit PlayerControls(Actions actions);
@@ -30,13 +35,23 @@ public:
     PlayerControls& operator=(const PlayerControls&) = delete;
 
     GtkWidget* widget() const { return revealer_.get(); }
+    // The message shown for a moment over the picture, top centre.
+    GtkWidget* messageWidget() const { return message_.get(); }
+    // The list of keys, centred; hidden until asked for.
+    GtkWidget* helpWidget() const { return help_.get(); }
     void setPlayer(std::weak_ptr<Player> player);
     void setPictureInPictureAllowed(bool allowed);
     void setFullscreen(bool fullscreen);
     // The pointer moved over the video: show the bar for a while.
     void poke();
-    // Space, Left and Right while the view has the keyboard; true when handled.
-    bool handleKey(guint keyval);
+    // A key press in the window of the view; true when the player took it. `focus` is
+    // the window's focused widget: a button of the bar takes Space and Return itself.
+    bool handleKey(const GdkEventKey* event, GtkWidget* focus);
+    void perform(PlayerCommand command);
+    // The wheel over the picture: volume steps, up is louder.
+    void scrollVolume(int steps);
+    // Shows `text` over the picture for a moment.
+    void showMessage(const std::string& text);
 
 private:
     void detach();
@@ -45,8 +60,18 @@ private:
     void refreshTime(double seconds);
     void refreshPlayState();
     void fillTrackMenu(GtkWidget* menu, MediaCharacteristic characteristic);
+    void fillSpeedMenu(GtkWidget* menu);
     void selectTrack(std::optional<std::size_t> index, MediaCharacteristic characteristic);
+    void cycleTrack(MediaCharacteristic characteristic);
+    void stepChapter(int direction);
+    void changeVolume(int direction);
+    void refreshSettings();
+    void refreshChapters(const std::vector<Chapter>& chapters);
+    std::string chapterAt(double seconds) const;
+    GtkWidget* buildSettingsPopover(GtkWidget* button);
+    void setHelpVisible(bool visible);
     void scheduleHide();
+    void setRevealed(bool revealed);
 
     Actions actions_;
     std::weak_ptr<Player> player_;
@@ -58,6 +83,19 @@ private:
     GtkWidget* total_ = nullptr;
     GtkWidget* seekBar_ = nullptr;
     GtkWidget* volume_ = nullptr;
+    GtkWidget* muteButton_ = nullptr;
+    GtkWidget* speedButton_ = nullptr;
+    GtkWidget* subtitleDelayValue_ = nullptr;
+    GtkWidget* audioDelayValue_ = nullptr;
+    GtkWidget* subtitleScaleValue_ = nullptr;
+    GtkWidget* nightMode_ = nullptr;
+    GtkWidget* decoderValue_ = nullptr;
+    GRef<GtkWidget> message_;
+    GRef<GtkWidget> help_;
+    guint messageSource_ = 0;
+    std::unique_ptr<Observation> settingsObservation_;
+    std::vector<Chapter> chapters_;
+    double duration_ = 0;
     GtkWidget* fullscreenButton_ = nullptr;
     GtkWidget* pipButton_ = nullptr;
     SignalHandlers handlers_;

@@ -36,8 +36,9 @@ private:
 // video while it lasts.
 class PictureInPictureWindow {
 public:
-    PictureInPictureWindow(GtkWidget* video, std::function<void()> restore, std::function<void()> closed)
-        : restore_(std::move(restore)),
+    PictureInPictureWindow(GtkWidget* video, std::function<void()> restore, std::function<void()> closed,
+                           std::function<bool(GtkWindow*, GdkEventKey*)> key)
+        : restore_(std::move(restore)), key_(std::move(key)),
           floating_(FloatingWindowConfig{"Brindlemar \u00b7 Imagen en imagen", 384, 216, 256, 144, 16.0 / 9.0},
                     std::move(closed)) {
         GtkWindow* w = floating_.window();
@@ -56,6 +57,11 @@ public:
                               restore();  // may destroy this window
                           }), this);
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay), back);
+        // The player's keys work here as in the window it came from.
+        handlers_.connect(w, "key-press-event", G_CALLBACK(+[](GtkWidget* window, GdkEventKey* event, gpointer d) -> gboolean {
+                              auto* self = static_cast<PictureInPictureWindow*>(d);
+                              return self->key_ && self->key_(GTK_WINDOW(window), event);
+                          }), this);
         gtk_container_add(GTK_CONTAINER(w), overlay);
         // Bottom-right of the screen, clear of its edges.
         gtk_window_set_gravity(w, GDK_GRAVITY_SOUTH_EAST);
@@ -77,37 +83,65 @@ public:
 
 private:
     std::function<void()> restore_;
+    std::function<bool(GtkWindow*, GdkEventKey*)> key_;
     FloatingWindow floating_;
     GtkWidget* box_ = nullptr;
     SignalHandlers handlers_;
 };
 
-// Keys during playback (Space, Left, Right) reach the view through its toplevel
+// The player's keys reach the view through its toplevel
 // window, before the focused widget (the page) sees them; the view follows its
 // toplevel when it moves to another window.
 class GtkPlayerView final : public PlayerView {
 public:
     explicit GtkPlayerView(View& content)
         : host_(ref(hostOf(content))),
-          controls_(PlayerControls::Actions{[this] { toggleFullscreen(); }, [this] { startPictureInPicture(); }}) {
+          controls_(PlayerControls::Actions{
+              [this] { toggleFullscreen(); },
+              [this] { startPictureInPicture(); },
+              [this] {
+                  if (events_.tracksChosen) events_.tracksChosen();
+              },
+              [this](bool shown) { showPointer(shown); },
+          }) {
         root_ = sink(gtk_overlay_new());
         video_ = gtk_event_box_new();
         paintBlack(video_);
-        gtk_widget_add_events(video_, GDK_POINTER_MOTION_MASK);
+        gtk_widget_add_events(video_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_SCROLL_MASK |
+                                          GDK_SMOOTH_SCROLL_MASK);
         handlers_.connect(video_, "motion-notify-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
                               static_cast<GtkPlayerView*>(d)->controls_.poke();
                               return FALSE;
+                          }), this);
+        // A double click on the picture: full screen.
+        handlers_.connect(video_, "button-press-event",
+                          G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer d) -> gboolean {
+                              if (event->type != GDK_2BUTTON_PRESS || event->button != GDK_BUTTON_PRIMARY) return FALSE;
+                              static_cast<GtkPlayerView*>(d)->toggleFullscreen();
+                              return TRUE;
+                          }), this);
+        // The wheel over the picture: volume.
+        handlers_.connect(video_, "scroll-event", G_CALLBACK(+[](GtkWidget*, GdkEventScroll* event, gpointer d) -> gboolean {
+                              static_cast<GtkPlayerView*>(d)->scrolled(event);
+                              return TRUE;
                           }), this);
         handlers_.connect(root_.get(), "hierarchy-changed", G_CALLBACK(+[](GtkWidget*, GtkWidget*, gpointer d) {
                               static_cast<GtkPlayerView*>(d)->followToplevel();
                           }), this);
         gtk_container_add(GTK_CONTAINER(root_.get()), video_);
         gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), controls_.widget());
+        for (GtkWidget* passive : {controls_.messageWidget(), controls_.helpWidget()}) {
+            gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), passive);
+            gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(root_.get()), passive, TRUE);
+        }
+        buildNextUp();
+        buildSkipIntro();
         if (host_) gtk_overlay_add_overlay(host_.get(), root_.get());
         gtk_widget_show_all(root_.get());
     }
 
     ~GtkPlayerView() override {
+        showPointer(true);
         pip_.reset();
         leaveFullscreen();
         handlers_.clear();
@@ -171,6 +205,22 @@ public:
         gtk_overlay_add_overlay(host_.get(), root_.get());
     }
 
+    void setEvents(PlayerViewEvents events) override { events_ = std::move(events); }
+
+    void showNextUp(const std::string& title, int secondsLeft) override {
+        gtk_label_set_text(GTK_LABEL(nextTitle_), ("Siguiente: " + title).c_str());
+        const std::string left = secondsLeft == 1 ? "Empieza en 1 segundo"
+                                                  : "Empieza en " + std::to_string(std::max(secondsLeft, 0)) + " segundos";
+        gtk_label_set_text(GTK_LABEL(nextCountdown_), left.c_str());
+        if (AtkObject* accessible = gtk_widget_get_accessible(nextUp_))
+            atk_object_set_name(accessible, ("Siguiente: " + title).c_str());
+        gtk_widget_show(nextUp_);
+    }
+
+    void hideNextUp() override { gtk_widget_hide(nextUp_); }
+
+    void setSkipIntroVisible(bool visible) override { gtk_widget_set_visible(skipIntro_, visible); }
+
     void removeFromSuperview() override {
         if (host_ && gtk_widget_get_parent(root_.get()) == GTK_WIDGET(host_.get()))
             gtk_container_remove(GTK_CONTAINER(host_.get()), root_.get());
@@ -188,8 +238,82 @@ private:
 
     bool handleKey(GdkEventKey* event) {
         if (!gtk_widget_is_visible(root_.get()) || !gtk_widget_get_mapped(root_.get())) return false;
-        if (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK)) return false;
-        return controls_.handleKey(event->keyval);
+        GtkWindow* toplevel = toplevelWindow();
+        return controls_.handleKey(event, toplevel ? gtk_window_get_focus(toplevel) : nullptr);
+    }
+
+    void scrolled(const GdkEventScroll* event) {
+        if (event->direction == GDK_SCROLL_UP) {
+            controls_.scrollVolume(1);
+        } else if (event->direction == GDK_SCROLL_DOWN) {
+            controls_.scrollVolume(-1);
+        } else if (event->direction == GDK_SCROLL_SMOOTH) {
+            // Touchpads scroll in small deltas: a step for each whole unit gathered.
+            scrollGathered_ -= event->delta_y;
+            const int steps = static_cast<int>(scrollGathered_);
+            scrollGathered_ -= steps;
+            if (steps != 0) controls_.scrollVolume(steps);
+        }
+    }
+
+    // The pointer hides over the picture with the control bar, and comes back with it.
+    void showPointer(bool shown) {
+        if (!video_ || !gtk_widget_get_realized(video_)) return;
+        GdkWindow* window = gtk_widget_get_window(video_);
+        if (!window) return;
+        GdkCursor* blank = shown ? nullptr : gdk_cursor_new_from_name(gdk_window_get_display(window), "none");
+        gdk_window_set_cursor(window, blank);
+        if (blank) g_object_unref(blank);
+    }
+
+    // "Siguiente: <title>", the seconds left, and its two buttons, above the bar on the right.
+    void buildNextUp() {
+        nextUp_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+        gtk_style_context_add_class(gtk_widget_get_style_context(nextUp_), "osd");
+        gtk_container_set_border_width(GTK_CONTAINER(nextUp_), 12);
+        gtk_widget_set_halign(nextUp_, GTK_ALIGN_END);
+        gtk_widget_set_valign(nextUp_, GTK_ALIGN_END);
+        gtk_widget_set_margin_end(nextUp_, edgeMargin);
+        gtk_widget_set_margin_bottom(nextUp_, 96);
+        nextTitle_ = safeLabel("");
+        gtk_label_set_xalign(GTK_LABEL(nextTitle_), 0);
+        gtk_label_set_ellipsize(GTK_LABEL(nextTitle_), PANGO_ELLIPSIZE_END);
+        gtk_label_set_max_width_chars(GTK_LABEL(nextTitle_), 40);
+        nextCountdown_ = safeLabel("");
+        gtk_label_set_xalign(GTK_LABEL(nextCountdown_), 0);
+        GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+        GtkWidget* now = labelButton("Reproducir ahora");
+        GtkWidget* cancel = labelButton("Cancelar");
+        handlers_.connect(now, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                              auto action = static_cast<GtkPlayerView*>(d)->events_.playNextNow;
+                              if (action) action();  // may destroy this view
+                          }), this);
+        handlers_.connect(cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                              auto action = static_cast<GtkPlayerView*>(d)->events_.cancelNext;
+                              if (action) action();
+                          }), this);
+        gtk_box_pack_start(GTK_BOX(buttons), now, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(buttons), cancel, FALSE, FALSE, 0);
+        for (GtkWidget* w : {nextTitle_, nextCountdown_, buttons}) gtk_box_pack_start(GTK_BOX(nextUp_), w, FALSE, FALSE, 0);
+        gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), nextUp_);
+        gtk_widget_show_all(nextUp_);
+        gtk_widget_set_no_show_all(nextUp_, TRUE);
+        gtk_widget_hide(nextUp_);
+    }
+
+    void buildSkipIntro() {
+        skipIntro_ = labelButton("Saltar intro");
+        gtk_widget_set_halign(skipIntro_, GTK_ALIGN_END);
+        gtk_widget_set_valign(skipIntro_, GTK_ALIGN_END);
+        gtk_widget_set_margin_end(skipIntro_, edgeMargin);
+        gtk_widget_set_margin_bottom(skipIntro_, 96);
+        handlers_.connect(skipIntro_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer d) {
+                              auto action = static_cast<GtkPlayerView*>(d)->events_.skipIntro;
+                              if (action) action();
+                          }), this);
+        gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), skipIntro_);
+        gtk_widget_set_no_show_all(skipIntro_, TRUE);
+        gtk_widget_hide(skipIntro_);
     }
 
     GtkWindow* toplevelWindow() const {
@@ -223,7 +347,10 @@ private:
         leaveFullscreen();
         if (pipDelegate_.shouldAutomaticallyDismissAtStart) pipDelegate_.shouldAutomaticallyDismissAtStart(*this);
         pip_ = std::make_unique<PictureInPictureWindow>(
-            video, [this] { endPictureInPicture(true); }, [this] { endPictureInPicture(false); });
+            video, [this] { endPictureInPicture(true); }, [this] { endPictureInPicture(false); },
+            [this](GtkWindow* window, GdkEventKey* event) {
+                return controls_.handleKey(event, gtk_window_get_focus(window));
+            });
         if (pipDelegate_.didStart) pipDelegate_.didStart(*this);
     }
 
@@ -250,6 +377,12 @@ private:
     std::unique_ptr<PictureInPictureWindow> pip_;
     GRef<GtkWindow> fullscreenWindow_;
     std::function<void()> backAction_;
+    PlayerViewEvents events_;
+    GtkWidget* nextUp_ = nullptr;
+    GtkWidget* nextTitle_ = nullptr;
+    GtkWidget* nextCountdown_ = nullptr;
+    GtkWidget* skipIntro_ = nullptr;
+    double scrollGathered_ = 0;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <thread>
 
@@ -112,6 +113,7 @@ void MpvInstance::Shared::start() {
         for (const auto& observed : settings.observed)
             mpv_observe_property(handle, observed.id, observed.name.c_str(), observed.format);
         for (const auto& [id, name] : settings.hooks) mpv_hook_add(handle, id, name.c_str(), 0);
+        if (!settings.logLevel.empty()) mpv_request_log_messages(handle, settings.logLevel.c_str());
         if (mpv_initialize(handle) < 0) {
             mpv_terminate_destroy(handle);
             handle = nullptr;
@@ -149,7 +151,13 @@ void copyValue(MpvEvent& copy, const mpv_event_property& property) {
         copy.number = *static_cast<double*>(property.data);
         break;
     case MPV_FORMAT_NODE:
-        copy.tracks = parseTrackList(*static_cast<mpv_node*>(property.data));
+        if (property.name && std::strcmp(property.name, "chapter-list") == 0)
+            copy.chapters = parseChapterList(*static_cast<mpv_node*>(property.data));
+        else
+            copy.tracks = parseTrackList(*static_cast<mpv_node*>(property.data));
+        break;
+    case MPV_FORMAT_STRING:
+        if (const char* text = *static_cast<char**>(property.data)) copy.text = text;
         break;
     default:
         break;
@@ -192,6 +200,12 @@ void MpvInstance::Shared::readEventsOf(mpv_handle* client, bool repliesOnly, std
         case MPV_EVENT_GET_PROPERTY_REPLY:
             if (event->data) copyValue(copy, *static_cast<mpv_event_property*>(event->data));
             break;
+        case MPV_EVENT_LOG_MESSAGE: {
+            const auto* message = static_cast<mpv_event_log_message*>(event->data);
+            copy.text = std::string(message->prefix ? message->prefix : "") + ": " +
+                        (message->text ? message->text : "");
+            break;
+        }
         case MPV_EVENT_HOOK:
             copy.hookId = static_cast<mpv_event_hook*>(event->data)->id;
             break;

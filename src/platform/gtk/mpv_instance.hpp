@@ -43,6 +43,8 @@ struct MpvEvent {
     std::optional<bool> flag;
     std::optional<double> number;
     std::optional<std::vector<MpvTrack>> tracks;  // a "track-list" read as tracks
+    std::optional<std::vector<Chapter>> chapters;  // a "chapter-list" read as chapters
+    std::optional<std::string> text;  // a string value, or a log message's "prefix: text"
     std::uint64_t hookId = 0;
     mpv_end_file_reason endReason = MPV_END_FILE_REASON_EOF;
     int endError = 0;
@@ -62,6 +64,9 @@ struct MpvSettings {
     std::vector<Observed> observed;
     // Hooks registered from the start: (reply id, name).
     std::vector<std::pair<std::uint64_t, std::string>> hooks;
+    // mpv's own messages of this level and above come as MPV_EVENT_LOG_MESSAGE; none
+    // when empty.
+    std::string logLevel;
     // Whether the thread renders the picture in memory (the software renderer).
     bool softwareVideo = true;
 };

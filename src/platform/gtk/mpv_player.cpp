@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <utility>
 #include <vector>
 
 #include "bridge/url.hpp"
 #include "platform/gtk/main_loop_queue.hpp"
+#include "platform/gtk/mpv_errors.hpp"
 #include "platform/gtk/mpv_instance.hpp"
 #include "platform/gtk/mpv_tracks.hpp"
 #include "platform/gtk/mpv_video.hpp"
@@ -32,6 +34,13 @@ enum : std::uint64_t {
     observedTrackList,
     observedVolume,
     observedViaNetwork,
+    observedMute,
+    observedSpeed,
+    observedSubDelay,
+    observedAudioDelay,
+    observedSubScale,
+    observedChapterList,
+    observedHwdecCurrent,
     preloadedHook,
     tracksAtPreloadReply,
     tracksAtLoadReply,
@@ -78,7 +87,9 @@ struct PlaybackState {
     ItemStatus status = ItemStatus::Unknown;
     std::optional<double> duration;
     std::vector<MpvTrack> tracks;
+    std::vector<Chapter> chapters;
     bool streamsKnown = false;
+    PlaybackError error = PlaybackError::Unknown;
 };
 
 }  // namespace
@@ -110,6 +121,23 @@ public:
 
     std::optional<double> volume() const override { return volume_; }
     void setVolume(double volume) override;
+    bool muted() const override { return muted_; }
+    void setMuted(bool muted) override;
+    double rate() const override { return rate_; }
+    void setRate(double rate) override;
+    double subtitleDelay() const override { return subtitleDelay_; }
+    void setSubtitleDelay(double seconds) override;
+    double audioDelay() const override { return audioDelay_; }
+    void setAudioDelay(double seconds) override;
+    double subtitleScale() const override { return subtitleScale_; }
+    void setSubtitleScale(double scale) override;
+    bool nightMode() const override { return nightMode_; }
+    void setNightMode(bool on) override;
+    void setHardwareDecoding(bool allowed) override;
+    std::string hardwareDecoder() const override { return hardwareDecoder_; }
+    std::unique_ptr<Observation> observeSettings(std::function<void()> changed) override {
+        return settingsObservers_.add(std::move(changed));
+    }
     std::optional<std::size_t> selectedMediaOption(MediaCharacteristic characteristic) const override {
         return selectedIndexOf(state_->tracks, characteristic);
     }
@@ -149,6 +177,9 @@ private:
 
     void setPause(bool paused);
     void setProperty(const char* name, const std::string& value);
+    // A setting of the user's: passed on at once, or once the instance has started.
+    void setSetting(const char* name, const std::string& value);
+    void settingsChanged();
     void command(std::vector<std::string> arguments);
     void seekNow(double seconds);
 
@@ -184,7 +215,17 @@ private:
     std::optional<double> switchFrom_;
     std::optional<double> timePos_;
     std::optional<double> volume_;
-    std::optional<double> requestedVolume_;
+    bool muted_ = false;
+    double rate_ = 1.0;
+    double subtitleDelay_ = 0;
+    double audioDelay_ = 0;
+    double subtitleScale_ = 1.0;
+    bool nightMode_ = false;
+    std::string hardwareDecoder_;
+    // Settings asked for before the instance started, in order.
+    std::vector<std::pair<std::string, std::string>> pendingSettings_;
+    // mpv's latest warnings and errors, to tell why a file could not be played.
+    std::deque<std::string> recentMessages_;
     TimeControlStatus reported_ = TimeControlStatus::Paused;
     bool hasPlayed_ = false;
     bool endReported_ = false;
@@ -207,6 +248,7 @@ private:
 
     ObserverList statusObservers_;
     ObserverList timeControlObservers_;
+    ObserverList settingsObservers_;
     std::map<std::uint64_t, std::unique_ptr<TimeObserver>> timeObservers_;
     std::map<std::uint64_t, ItemObserver> itemObservers_;
     std::vector<std::function<void()>> pendingLoads_;
@@ -233,6 +275,9 @@ public:
     void selectMediaOption(std::optional<std::size_t> index, MediaCharacteristic characteristic) override {
         if (state_->player) state_->player->selectMediaOption(index, characteristic);
     }
+
+    PlaybackError error() const override { return state_->error; }
+    std::vector<Chapter> chapters() const override { return state_->chapters; }
 
 private:
     std::shared_ptr<PlaybackState> state_;
@@ -271,6 +316,8 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
     // Without a sound device the video still plays, timed by the clock.
     options.emplace_back("audio-fallback-to-null", "yes");
     options.emplace_back("cache-secs", std::to_string(forwardBuffer.count()));
+    // Up to 150 %, the boost the volume control offers.
+    options.emplace_back("volume-max", "150");
     options.emplace_back("hwdec", environment("BRINDLEMAR_HWDEC")
                                       .value_or(output == VideoOutput::OpenGL ? "auto-safe" : "no"));
     const bool withCookie = cookie && sameOrigin(url, cookie->origin);
@@ -293,7 +340,15 @@ MpvPlayer::MpvPlayer(const std::string& url, std::chrono::seconds forwardBuffer,
         {observedTrackList, "track-list", MPV_FORMAT_NODE},
         {observedVolume, "volume", MPV_FORMAT_DOUBLE},
         {observedViaNetwork, "demuxer-via-network", MPV_FORMAT_FLAG},
+        {observedMute, "mute", MPV_FORMAT_FLAG},
+        {observedSpeed, "speed", MPV_FORMAT_DOUBLE},
+        {observedSubDelay, "sub-delay", MPV_FORMAT_DOUBLE},
+        {observedAudioDelay, "audio-delay", MPV_FORMAT_DOUBLE},
+        {observedSubScale, "sub-scale", MPV_FORMAT_DOUBLE},
+        {observedChapterList, "chapter-list", MPV_FORMAT_NODE},
+        {observedHwdecCurrent, "hwdec-current", MPV_FORMAT_STRING},
     };
+    settings.logLevel = "warn";
     settings.hooks = {{preloadedHook, "on_preloaded"}};
 
     instance_ = std::make_unique<MpvInstance>(
@@ -328,7 +383,7 @@ void MpvPlayer::started(mpv_handle* handle) {
     }
     handle_ = handle;
     if (openGlVideo_) openGlVideo_->setHandle(handle);
-    if (requestedVolume_) setVolume(*requestedVolume_);
+    for (const auto& [name, value] : std::exchange(pendingSettings_, {})) setProperty(name.c_str(), value);
     if (wantsToPlay_) setPause(false);
     load();
 }
@@ -346,6 +401,7 @@ void MpvPlayer::load() {
 
 void MpvPlayer::fail(const char* reason) {
     g_message("Reproducción nativa: %s", reason);
+    if (state_->error == PlaybackError::Unknown) state_->error = PlaybackError::OutputFailed;
     wantsToPlay_ = false;
     if (state_->status == ItemStatus::Unknown) {
         setStatus(ItemStatus::Failed);
@@ -383,6 +439,12 @@ void MpvPlayer::handle(const MpvEvent& event) {
         break;
     case MPV_EVENT_END_FILE:
         fileEnded(event);
+        break;
+    case MPV_EVENT_LOG_MESSAGE:
+        if (event.text) {
+            recentMessages_.push_back(*event.text);
+            if (recentMessages_.size() > 12) recentMessages_.pop_front();
+        }
         break;
     default:
         break;
@@ -435,7 +497,37 @@ void MpvPlayer::propertyChanged(const MpvEvent& event) {
         state_->duration = number && std::isfinite(*number) ? number : std::nullopt;
         break;
     case observedVolume:
-        if (number) volume_ = std::clamp(*number / 100.0, 0.0, 1.0);
+        if (number) volume_ = std::clamp(*number / 100.0, 0.0, maxVolume);
+        settingsChanged();
+        break;
+    case observedMute:
+        muted_ = flag;
+        settingsChanged();
+        break;
+    case observedSpeed:
+        if (number) rate_ = *number;
+        settingsChanged();
+        break;
+    case observedSubDelay:
+        if (number) subtitleDelay_ = *number;
+        settingsChanged();
+        break;
+    case observedAudioDelay:
+        if (number) audioDelay_ = *number;
+        settingsChanged();
+        break;
+    case observedSubScale:
+        if (number) subtitleScale_ = *number;
+        settingsChanged();
+        break;
+    case observedChapterList:
+        state_->chapters = event.chapters.value_or(std::vector<Chapter>{});
+        settingsChanged();
+        break;
+    case observedHwdecCurrent:
+        hardwareDecoder_ = event.text.value_or("");
+        if (hardwareDecoder_ == "no") hardwareDecoder_.clear();
+        settingsChanged();
         break;
     case observedTrackList:
         // Until the media is open, the list read at the hook holds.
@@ -505,6 +597,8 @@ void MpvPlayer::fileLoaded() {
 
 void MpvPlayer::fileEnded(const MpvEvent& end) {
     if (end.endReason == MPV_END_FILE_REASON_ERROR) {
+        state_->error = playbackErrorOf(end.endError, recentMessages_);
+        for (const std::string& message : recentMessages_) g_message("mpv: %s", message.c_str());
         if (state_->status == ItemStatus::Unknown) {
             fail(mpv_error_string(end.endError));
             return;
@@ -578,15 +672,75 @@ void MpvPlayer::seek(double seconds) {
     }
 }
 
+void MpvPlayer::setSetting(const char* name, const std::string& value) {
+    if (handle_) {
+        setProperty(name, value);
+    } else {
+        pendingSettings_.emplace_back(name, value);
+    }
+}
+
+// What mpv reports comes back through the observed properties; the value asked for
+// is what the player says meanwhile, so that steps made in a row add up.
+void MpvPlayer::settingsChanged() {
+    queue_.post(settingsObservers_.notifier());
+}
+
 void MpvPlayer::setVolume(double volume) {
     if (std::isnan(volume)) return;
-    volume = std::clamp(volume, 0.0, 1.0);
-    if (!handle_) {
-        requestedVolume_ = volume;
-        return;
-    }
-    double percent = volume * 100.0;
-    mpv_set_property_async(handle_, 0, "volume", MPV_FORMAT_DOUBLE, &percent);
+    volume = std::clamp(volume, 0.0, maxVolume);
+    volume_ = volume;
+    setSetting("volume", decimal(volume * 100.0));
+    settingsChanged();
+}
+
+void MpvPlayer::setMuted(bool muted) {
+    muted_ = muted;
+    setSetting("mute", muted ? "yes" : "no");
+    settingsChanged();
+}
+
+void MpvPlayer::setRate(double rate) {
+    if (std::isnan(rate)) return;
+    rate_ = std::clamp(rate, minRate, maxRate);
+    setSetting("speed", decimal(rate_));
+    settingsChanged();
+}
+
+void MpvPlayer::setSubtitleDelay(double seconds) {
+    if (!std::isfinite(seconds)) return;
+    subtitleDelay_ = std::clamp(seconds, -600.0, 600.0);
+    setSetting("sub-delay", decimal(subtitleDelay_));
+    settingsChanged();
+}
+
+void MpvPlayer::setAudioDelay(double seconds) {
+    if (!std::isfinite(seconds)) return;
+    audioDelay_ = std::clamp(seconds, -600.0, 600.0);
+    setSetting("audio-delay", decimal(audioDelay_));
+    settingsChanged();
+}
+
+void MpvPlayer::setSubtitleScale(double scale) {
+    if (std::isnan(scale)) return;
+    subtitleScale_ = std::clamp(scale, 0.5, 2.0);
+    setSetting("sub-scale", decimal(subtitleScale_));
+    settingsChanged();
+}
+
+// A compressor on the sound: loud passages come down, and the whole is lifted back.
+void MpvPlayer::setNightMode(bool on) {
+    if (nightMode_ == on) return;
+    nightMode_ = on;
+    setSetting("af", on ? "lavfi=[acompressor=threshold=0.05:ratio=6:attack=5:release=200:makeup=3]" : "");
+    settingsChanged();
+}
+
+// Settles which decoders mpv tries, before the media opens. The environment's choice
+// (for tests and troubleshooting) stands over the page's.
+void MpvPlayer::setHardwareDecoding(bool allowed) {
+    if (environment("BRINDLEMAR_HWDEC")) return;
+    setSetting("hwdec", allowed ? "auto-safe" : "no");
 }
 
 // Choices made before the tracks are known, or while mpv waits at the hook, are
@@ -599,6 +753,10 @@ void MpvPlayer::selectMediaOption(std::optional<std::size_t> index, MediaCharact
     if (auto value = trackPropertyValue(state_->tracks, characteristic, index)) {
         setProperty(characteristic == MediaCharacteristic::Audible ? "aid" : "sid", *value);
         switchFrom_ = timePos_.value_or(0);
+        // The choice reads back at once, before mpv reports its new track list.
+        std::optional<std::int64_t> id = index ? trackIdOf(state_->tracks, characteristic, *index) : std::nullopt;
+        for (MpvTrack& track : state_->tracks)
+            if (track.type == trackTypeOf(characteristic)) track.selected = id && track.id == *id;
     }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/gtk/mpv_tracks.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace brindlemar::gtk {
@@ -43,6 +45,20 @@ std::vector<MpvTrack> parseTrackList(const mpv_node& node) {
         tracks.push_back(std::move(track));
     }
     return tracks;
+}
+
+std::vector<Chapter> parseChapterList(const mpv_node& node) {
+    std::vector<Chapter> chapters;
+    if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return chapters;
+    for (int i = 0; i < node.u.list->num; ++i) {
+        const mpv_node& entry = node.u.list->values[i];
+        const mpv_node* time = member(entry, "time");
+        if (!time || time->format != MPV_FORMAT_DOUBLE || !std::isfinite(time->u.double_)) continue;
+        chapters.push_back(Chapter{std::max(0.0, time->u.double_), stringMember(entry, "title").value_or("")});
+    }
+    std::stable_sort(chapters.begin(), chapters.end(),
+                     [](const Chapter& a, const Chapter& b) { return a.start < b.start; });
+    return chapters;
 }
 
 const char* trackTypeOf(MediaCharacteristic characteristic) {

@@ -25,6 +25,10 @@ struct MpvTrack {
 // The entries of a "track-list" node; malformed entries are left out.
 std::vector<MpvTrack> parseTrackList(const mpv_node& node);
 
+// The entries of a "chapter-list" node, sorted by their start; entries without a
+// finite time are left out.
+std::vector<Chapter> parseChapterList(const mpv_node& node);
+
 // The type mpv gives the tracks of a characteristic.
 const char* trackTypeOf(MediaCharacteristic characteristic);
 
