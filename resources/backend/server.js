@@ -20,6 +20,7 @@ const { sendMedia, sendPoster } = require('./lib/media');
 const { MediaProbe } = require('./lib/probe');
 const { checkRequest, serviceOrigin } = require('./lib/http-guard');
 const { makeLock } = require('./lib/access-lock');
+const { guardConnections } = require('./lib/connection-guard');
 const { videosDir, defaultDataDir } = require('./lib/xdg');
 
 // Our output goes to a pipe that only the program that started us reads. Losing a log
@@ -88,10 +89,11 @@ async function onRequest(req, res) {
   // Without the secret nothing about the request is looked at, and the answer says
   // nothing either.
   if (!lock.allows(req)) {
-    res.writeHead(403, { 'Content-Length': 0, 'Cache-Control': 'no-store' });
+    res.writeHead(403, { 'Content-Length': 0, 'Cache-Control': 'no-store', Connection: 'close' });
     res.end();
     return;
   }
+  connections.trust(req.socket);
   const refused = checkRequest(req, origin);
   if (refused) {
     refuse(res, refused.status, refused.text);
@@ -134,12 +136,22 @@ async function onRequest(req, res) {
   refuse(res, 404, 'No encontrado.');
 }
 
-const server = http.createServer((req, res) => {
+// Headers must arrive within HEADERS_TIMEOUT_MS of a connection's start (or of its
+// request's); a connection that sends none is closed then. Node checks every
+// CHECK_INTERVAL_MS, so a silent connection lasts at most the sum of the two.
+const HEADERS_TIMEOUT_MS = 10000;
+const CHECK_INTERVAL_MS = 1000;
+
+const server = http.createServer({
+  headersTimeout: HEADERS_TIMEOUT_MS,
+  connectionsCheckingInterval: CHECK_INTERVAL_MS,
+}, (req, res) => {
   onRequest(req, res).catch(() => {
     if (!res.headersSent) refuse(res, 500, 'Error interno del servicio.');
     else res.destroy();
   });
 });
+const connections = guardConnections(server);
 
 server.on('error', (err) => {
   if (err.code === 'EADDRINUSE') fail(`el puerto ${requestedPort} de ${bind} ya está en uso; ¿hay otra copia abierta?`);
