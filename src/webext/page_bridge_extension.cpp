@@ -48,6 +48,7 @@ GVariant* encodeBody(JSCValue* value, int depth) {
         return validString(text ? text : "");
     }
     if (jsc_value_is_number(value)) return g_variant_new_double(jsc_value_to_double(value));
+    if (jsc_value_is_boolean(value)) return g_variant_new_boolean(jsc_value_to_boolean(value));
     if (isPlainObject(value) && depth < maxBodyDepth) {
         GVariantBuilder builder;
         g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));

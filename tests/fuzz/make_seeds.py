@@ -16,7 +16,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 KNOWN = ['action', 'play', 'stop', 'pause', 'resume', 'seek', 'awake', 'idle', 'url', 'position',
          'title', 'audio', 'subtitles', 'to', 'enter', 'exit', 'http://127.0.0.1:47874/v.mp4',
-         'http://127.0.0.1/v.mp4', 'off', 'original', 'auto', 'es']
+         'http://127.0.0.1/v.mp4', 'off', 'original', 'auto', 'es', 'next', 'hwdec', 'true']
 HANDLERS = ['brindlemarPlayer', 'brindlemarPip', 'brindlemarRetry', 'otro']
 LIBRARY, NO_HOST, OTHER_PORT = 0, 1, 2  # origins the fuzzer knows by number
 SPECIAL = [90.0, 12.5, 1.5, 0.0, -0.0, -5.0, float('nan'), math.inf, -math.inf, 5e-324, 1e308,
@@ -47,6 +47,10 @@ def obj(members):
     return out
 
 
+def boolean(b):
+    return bytes([4, 1 if b else 0])
+
+
 OTHER = bytes([3])
 
 
@@ -70,6 +74,21 @@ def page_message_seeds():
             'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('subtitles', string('auto')))),
         'play-position-string': ready + message(action(
             'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('position', string('12')))),
+        'play-next-hwdec': ready + message(action(
+            'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('next', string('Episodio 2')),
+            ('hwdec', boolean(False)))),
+        'play-hwdec-true': ready + message(action(
+            'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('hwdec', boolean(True)))),
+        'play-hwdec-string': ready + message(action(
+            'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('hwdec', string('true')))),
+        'play-hwdec-number': ready + message(action(
+            'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('hwdec', number(1.0)))),
+        'play-next-number': ready + message(action(
+            'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('next', number(2.0)))),
+        'play-next-boolean': ready + message(action(
+            'play', ('url', string('http://127.0.0.1:47874/v.mp4')), ('next', boolean(True)))),
+        'body-boolean': ready + message(boolean(True)),
+        'pip-boolean': ready + message(boolean(False), 'brindlemarPip'),
         'play-no-port': ready + message(action('play', ('url', string('http://127.0.0.1/v.mp4')))),
         'play-https': ready + message(action('play', ('url', string('https://127.0.0.1:47874')))),
         'play-no-url': ready + message(action('play')),
@@ -108,6 +127,11 @@ def page_message_seeds():
         'raw-play': ('brindlemarPlayer', V('a{sv}', {'action': V('s', 'play'),
                                                      'url': V('s', 'http://127.0.0.1:47874/v.mp4'),
                                                      'position': V('d', 12.5)}), True, '127.0.0.1', 47874),
+        'raw-play-next-hwdec': ('brindlemarPlayer', V('a{sv}', {'action': V('s', 'play'),
+                                                               'url': V('s', 'http://127.0.0.1:47874/v.mp4'),
+                                                               'next': V('s', 'Episodio 2'),
+                                                               'hwdec': V('b', True)}), True, '127.0.0.1', 47874),
+        'raw-boolean-body': ('brindlemarPlayer', V('b', True), True, '127.0.0.1', 47874),
         'raw-pip': ('brindlemarPip', V('s', 'enter'), True, '127.0.0.1', 47874),
         'raw-other-body': ('brindlemarPlayer', V('()', ()), True, '127.0.0.1', 47874),
         'raw-unexpected-type': ('brindlemarPlayer', V('ai', [1, 2]), True, '127.0.0.1', 47874),

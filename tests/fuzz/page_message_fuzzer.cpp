@@ -1,7 +1,7 @@
 // Feeds page messages to a ready shell on the fake platform, the way they arrive from
 // the web process: as the parameters of the extension's user message, read by the
 // same decoding as the web view's. Most inputs build a message as the extension
-// encodes one (a typed body of strings, numbers, objects and other values); inputs
+// encodes one (a typed body of strings, numbers, booleans, objects and other values); inputs
 // whose first byte is 0xff are taken as raw serialized parameters instead, as a
 // misbehaving web process could send them.
 //
@@ -41,6 +41,7 @@ bool sameValue(const BodyValue& a, const BodyValue& b) {
     if (a.string() || b.string()) return a.string() && b.string() && *a.string() == *b.string();
     if (a.number() || b.number())  // bit for bit: NaN is NaN, -0 is not 0
         return a.number() && b.number() && std::memcmp(a.number(), b.number(), sizeof(double)) == 0;
+    if (a.boolean() || b.boolean()) return a.boolean() && b.boolean() && *a.boolean() == *b.boolean();
     if (a.object() || b.object()) {
         if (!a.object() || !b.object() || a.object()->size() != b.object()->size()) return false;
         for (auto i = a.object()->begin(), j = b.object()->begin(); i != a.object()->end(); ++i, ++j)
@@ -72,7 +73,8 @@ public:
         static const char* known[] = {"action", "play", "stop", "pause", "resume", "seek", "awake",
                                       "idle", "url", "position", "title", "audio", "subtitles", "to",
                                       "enter", "exit", "http://127.0.0.1:47874/v.mp4",
-                                      "http://127.0.0.1/v.mp4", "off", "original", "auto", "es"};
+                                      "http://127.0.0.1/v.mp4", "off", "original", "auto", "es",
+                                      "next", "hwdec", "true"};
         std::uint8_t kind = next();
         if (kind < 160) return known[kind % (sizeof known / sizeof *known)];
         std::string s;
@@ -80,7 +82,8 @@ public:
         return s;
     }
     Encoded body(int depth) {
-        switch (next() % 4) {
+        // 3 (and what is left over at a depth too great for objects) is "other".
+        switch (next() % 5) {
             case 0: {
                 std::string s = asScriptString(text());
                 return {g_variant_new_string(s.c_str()), BodyValue(s)};
@@ -105,6 +108,10 @@ public:
                     object.insert_or_assign(key, std::move(member.value));
                 }
                 return {g_variant_builder_end(&builder), BodyValue(std::move(object))};
+            }
+            case 4: {
+                const bool b = next() & 1;
+                return {g_variant_new_boolean(b), BodyValue(b)};
             }
             default:
                 break;

@@ -9,6 +9,8 @@ BodyValue decodeBody(GVariant* value) {
         return BodyValue(std::string(g_variant_get_string(value, nullptr)));
     if (g_variant_is_of_type(value, G_VARIANT_TYPE_DOUBLE))
         return BodyValue(g_variant_get_double(value));
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN))
+        return BodyValue(g_variant_get_boolean(value) != FALSE);
     if (g_variant_is_of_type(value, G_VARIANT_TYPE_VARDICT)) {
         BodyValue::Object object;
         GVariantIter iter;

@@ -10,8 +10,8 @@
 
 namespace brindlemar::gtk {
 
-// A GVariant body: "s" a string, "d" a number, "a{sv}" an object whose members are
-// typed the same way, and any other type the "other" value.
+// A GVariant body: "s" a string, "d" a number, "b" a boolean, "a{sv}" an object whose
+// members are typed the same way, and any other type the "other" value.
 BodyValue decodeBody(GVariant* value);
 
 // The whole message, "(svbsx)": handler name, body, main-frame flag, origin host and
