@@ -18,6 +18,11 @@ const double* numberMember(const BodyValue::Object& object, const char* key) {
     return it == object.end() ? nullptr : it->second.number();
 }
 
+const bool* booleanMember(const BodyValue::Object& object, const char* key) {
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : it->second.boolean();
+}
+
 std::string stringOr(const BodyValue::Object& object, const char* key, const char* fallback) {
     const std::string* value = stringMember(object, key);
     return value ? *value : fallback;
@@ -76,9 +81,15 @@ void AppDelegate::didReceiveScriptMessage(const PageMessage& message) {
             if (!subtitleUrl || !isServiceOrigin(*subtitleUrl)) return;
         }
         const double* position = numberMember(*body, "position");
+        // What follows (a string, even empty) and whether hardware decoding is allowed
+        // (a boolean); of any other type they are as if missing.
+        const std::string* next = stringMember(*body, "next");
+        const bool* hwdec = booleanMember(*body, "hwdec");
         startNative(*url, position ? *position : 0.0, stringOr(*body, "title", "Brindlemar"),
                     stringOr(*body, "audio", "original"), stringOr(*body, "subtitles", "off"),
-                    subtitleUrl ? subtitleUrl->absoluteString : std::string());
+                    subtitleUrl ? subtitleUrl->absoluteString : std::string(),
+                    next ? std::optional<std::string>(*next) : std::nullopt,
+                    hwdec ? std::optional<bool>(*hwdec) : std::nullopt);
     } else if (*action == "stop") {
         stopNative(false);
     } else if (*action == "pause") {

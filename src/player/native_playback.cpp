@@ -14,8 +14,10 @@ constexpr auto startDeadline = std::chrono::milliseconds(10000);
 
 void AppDelegate::startNative(const Url& url, double position, const std::string& title,
                               const std::string& audio, const std::string& subtitles,
-                              const std::string& subtitleUrl) {
+                              const std::string& subtitleUrl, const std::optional<std::string>& next,
+                              std::optional<bool> hardwareDecoding) {
     stopNative(false);
+    ++playbackGeneration;
 
     View* content = window ? window->contentView() : nullptr;
     if (!content) return;
@@ -27,8 +29,9 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
     std::shared_ptr<Player> newPlayer =
         platform_.createPlayer(url.absoluteString, forwardBuffer, subtitleUrl, cookie);
     if (!newPlayer) {
-        // No player could be built at all: the page hears it as a failed video.
-        nativeEvent("error", "");
+        // No player could be built at all: the page hears it as a failed video, with
+        // no reason it could name.
+        nativeEvent("error", "code:0");
         return;
     }
 
@@ -51,6 +54,23 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
             if (auto self = weak.lock()) self->playerViewRestoreUserInterfaceForPictureInPictureStop(v, completion);
         },
     });
+    // What the user asks of the view reaches only the playback it was made for.
+    const std::uint64_t generation = playbackGeneration;
+    auto forThisPlayback = [weak, generation](void (AppDelegate::*operation)()) {
+        return [weak, generation, operation] {
+            auto self = weak.lock();
+            if (self && self->player && self->playbackGeneration == generation) (self.get()->*operation)();
+        };
+    };
+    view->setEvents(PlayerViewEvents{
+        forThisPlayback(&AppDelegate::tracksChosen),
+        forThisPlayback(&AppDelegate::playNext),
+        [weak, generation] {
+            auto self = weak.lock();
+            if (self && self->player && self->playbackGeneration == generation) self->hideNextUp(true);
+        },
+        forThisPlayback(&AppDelegate::skipIntro),
+    });
     view->addBackButton("\u2190 Volver", [weak] {
         if (auto self = weak.lock()) self->closeNative();
     });
@@ -60,6 +80,7 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
     loadingIndicator = std::move(spinner);
     playerView = std::move(view);
     player = newPlayer;
+    nextTitle = next;
 
     window->setTitle(title);
     if (position > 1.0) player->seek(position);
@@ -80,7 +101,17 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
             if (auto self = weak.lock()) self->mediaSelectionLoaded(item, audio, subtitles, external);
         });
     });
+    if (hardwareDecoding) player->setHardwareDecoding(*hardwareDecoding);
+    // The remembered volume, from the first sound on.
+    player->setVolume(playerPreferences.volume);
+    player->setMuted(playerPreferences.muted);
     player->play();
+    settingsObserver = player->observeSettings([weak, observed, &platform] {
+        platform.post([weak, observed] {
+            auto self = weak.lock();
+            if (self && self->player && self->player == observed.lock()) self->playerSettingsChanged();
+        });
+    });
     auto rateChanged = [weak, observed, &platform] {
         platform.post([weak, observed] {
             if (auto self = weak.lock()) self->timeControlStatusChanged(observed);
@@ -96,8 +127,12 @@ void AppDelegate::startNative(const Url& url, double position, const std::string
             if (auto self = weak.lock()) self->nativeEvent(type, "");
         };
     };
-    endObserver = player->addItemObserver(ItemNotification::PlayedToEnd, sends("ended"));
-    failObserver = player->addItemObserver(ItemNotification::FailedToPlayToEnd, sends("error"));
+    endObserver = player->addItemObserver(ItemNotification::PlayedToEnd, [weak] {
+        if (auto self = weak.lock()) self->playbackReachedEnd();
+    });
+    failObserver = player->addItemObserver(ItemNotification::FailedToPlayToEnd, [weak] {
+        if (auto self = weak.lock()) self->playbackFailed();
+    });
     stallObserver = player->addItemObserver(ItemNotification::PlaybackStalled, sends("stalled"));
     escapeMonitor = platform_.addKeyDownMonitor([weak](const KeyDown& key) {
         auto self = weak.lock();
@@ -120,6 +155,8 @@ void AppDelegate::stopNative(bool notify) {
     playerStatus.reset();
     if (rateObserver) rateObserver->invalidate();
     rateObserver.reset();
+    if (settingsObserver) settingsObserver->invalidate();
+    settingsObserver.reset();
 
     awakeNative = false;
     nativeStarted = false;
@@ -146,6 +183,14 @@ void AppDelegate::stopNative(bool notify) {
     if (playerView) playerView->removeFromSuperview();
     playerView.reset();
     player.reset();
+
+    // The card, its countdown and "Saltar intro" went with the view.
+    nextTitle.reset();
+    ++nextUpCountdown;
+    nextUpSecondsLeft = 0;
+    nextUpCancelled = false;
+    nextSent = false;
+    skipIntroShown = false;
 
     withdrawNowPlaying();
     if (window) window->setTitle("Brindlemar");

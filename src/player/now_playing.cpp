@@ -2,7 +2,8 @@
 // shell's now-playing list), and what their commands do. Each command acts exactly
 // as the player's own control bar or keys do, so the page hears the same events:
 // pausing and playing change only the progress it hears, a seek shows in the next
-// progress, and Stop is the Escape key (the page hears "closed").
+// progress, and Stop is the Escape key (the page hears "closed"). Next is the
+// next-episode card's "Reproducir ahora".
 #include <algorithm>
 #include <cmath>
 
@@ -18,7 +19,7 @@ constexpr double seekJump = 2.5;
 void AppDelegate::publishNowPlaying(const std::string& title, double position) {
     nowPlayingPosition = std::isfinite(position) && position > 1.0 ? position : 0.0;
     nowPlayingInfo = NowPlayingInfo{"/com/brindlemar/app/track/" + std::to_string(++nowPlayingTracks), title,
-                                    std::nullopt, NowPlayingStatus::Playing};
+                                    std::nullopt, NowPlayingStatus::Playing, currentRate(), canGoNext()};
 
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     auto command = [weak](void (AppDelegate::*operation)()) {
@@ -42,6 +43,10 @@ void AppDelegate::publishNowPlaying(const std::string& title, double position) {
         auto self = weak.lock();
         return self ? self->nowPlayingPosition : 0.0;
     };
+    commands.setRate = [weak](double rate) {
+        if (auto self = weak.lock()) self->mediaSetRate(rate);
+    };
+    commands.next = command(&AppDelegate::mediaNext);
     nowPlaying = platform_.publishNowPlaying(nowPlayingInfo, std::move(commands));
 }
 
@@ -54,6 +59,8 @@ void AppDelegate::refreshNowPlaying() {
         std::optional<double> duration = item->duration();
         if (duration && std::isfinite(*duration) && *duration > 0) info.duration = duration;
     }
+    info.rate = currentRate();
+    info.canGoNext = canGoNext();
     if (info == nowPlayingInfo) return;
     nowPlayingInfo = info;
     nowPlaying->update(info);
@@ -116,6 +123,25 @@ void AppDelegate::mediaSetPosition(const std::string& trackId, double position) 
 
 void AppDelegate::mediaRaise() {
     if (window) window->makeKeyAndOrderFront();
+}
+
+void AppDelegate::mediaSetRate(double rate) {
+    if (!player || !std::isfinite(rate)) return;
+    // The desktop shows the new speed once the player reports it changed.
+    player->setRate(std::clamp(rate, Player::minRate, Player::maxRate));
+}
+
+void AppDelegate::mediaNext() {
+    playNext();
+}
+
+double AppDelegate::currentRate() const {
+    const double rate = player ? player->rate() : 1.0;
+    return std::isfinite(rate) ? std::clamp(rate, Player::minRate, Player::maxRate) : 1.0;
+}
+
+bool AppDelegate::canGoNext() const {
+    return nextTitle && !nextSent;
 }
 
 }  // namespace brindlemar

@@ -1,7 +1,8 @@
 // What the native player reports while it plays: failures, the time-control
 // status (spinner and wake lock), progress, and the moment its audio and subtitle
-// streams are known.
+// streams are known; and the tracks the user picks.
 #include <cmath>
+#include <string>
 
 #include "bridge/page_events.hpp"
 #include "shell/app_delegate.hpp"
@@ -13,8 +14,34 @@ void AppDelegate::playerItemStatusChanged(const std::weak_ptr<PlayerItem>& obser
     std::shared_ptr<PlayerItem> item = player->currentItem();
     if (!item || item != observed.lock()) return;  // an earlier video's item
     if (item->status() != ItemStatus::Failed) return;
-    nativeEvent("error", "");
+    playbackFailed();
     stopNative(false);
+}
+
+void AppDelegate::playbackFailed() {
+    std::shared_ptr<PlayerItem> item = player ? player->currentItem() : nullptr;
+    int code = 0;
+    switch (item ? item->error() : PlaybackError::Unknown) {
+    case PlaybackError::UnrecognisedFormat:
+    case PlaybackError::NotFound:
+    case PlaybackError::Network:
+    case PlaybackError::NoDecoder:
+    case PlaybackError::OutputFailed: code = static_cast<int>(item->error()); break;
+    case PlaybackError::Unknown: break;
+    }
+    nativeEvent("error", "code:" + std::to_string(code));
+}
+
+void AppDelegate::tracksChosen() {
+    if (!player) return;
+    // The position of the chosen track among the item's tracks of its kind; -1 for off.
+    auto chosen = [this](MediaCharacteristic characteristic) {
+        std::optional<std::size_t> index = player->selectedMediaOption(characteristic);
+        if (!index || !player->mediaSelectionEnabled(characteristic)) return std::string("-1");
+        return std::to_string(*index);
+    };
+    nativeEvent("tracks", "audio:" + chosen(MediaCharacteristic::Audible) +
+                              ",subtitles:" + chosen(MediaCharacteristic::Legible));
 }
 
 void AppDelegate::timeControlStatusChanged(const std::weak_ptr<Player>& observed) {
@@ -49,6 +76,10 @@ void AppDelegate::playerTimeTick(double seconds) {
     if (!std::isfinite(duration)) duration = 0.0;
     nativeEvent("time", "position:" + formatNumber(seconds) + ",duration:" + formatNumber(duration));
     nowPlayingPositionChanged(seconds);
+    // The page may have ended playback on hearing the time.
+    if (!player) return;
+    updateSkipIntro(seconds);
+    updateNextUp(seconds);
 }
 
 void AppDelegate::mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& observed,

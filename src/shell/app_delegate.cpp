@@ -57,6 +57,11 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     show(messages::preparing, false);
     startBackend();
+
+    // The volume and mute the player had last time; playback may begin before they come.
+    platform_.loadPlayerPreferences([weak](std::optional<PlayerPreferences> stored) {
+        if (auto self = weak.lock()) self->playerPreferencesLoaded(std::move(stored));
+    });
 }
 
 AppDelegate::~AppDelegate() {

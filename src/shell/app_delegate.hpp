@@ -50,6 +50,23 @@ public:
     bool nativeStarted = false;                // native playback has been seen playing
     std::string serviceSecret;                 // the running launch's secret (hex), or empty
 
+    std::uint64_t playbackGeneration = 0;     // bumped by every start of native playback
+    std::unique_ptr<Observation> settingsObserver;
+    bool skipIntroShown = false;               // "Saltar intro" is up
+
+    // ---- the next episode, for the current playback ----------------------------
+    std::optional<std::string> nextTitle;      // what follows, as the page named it
+    std::uint64_t nextUpCountdown = 0;         // bumped whenever a countdown starts or stops
+    int nextUpSecondsLeft = 0;                 // the card is up and counting while above 0
+    double nextUpFrom = 0;                     // a position before this takes the card away
+    bool nextUpCancelled = false;              // "Cancelar": not shown again for this playback
+    bool nextSent = false;                     // the page has heard {type:'next'}
+
+    // ---- the player's remembered volume and mute --------------------------------
+    PlayerPreferences playerPreferences;       // applied to every new player
+    bool preferencesLoaded = false;            // the stored ones came (or there were none)
+    bool preferencesChanged = false;           // the user changed them since launch
+
     // ---- the desktop's media controls, while native playback exists ----------
     std::unique_ptr<NowPlaying> nowPlaying;
     NowPlayingInfo nowPlayingInfo;            // what was last published
@@ -104,10 +121,14 @@ public:
 
     // ---- native player --------------------------------------------------------
     // A non-empty subtitleUrl is a subtitle file played with the video and shown
-    // from the start, whatever the subtitle choice.
+    // from the start, whatever the subtitle choice. `next` names what follows (the
+    // next-episode card and the desktop's Next); `hardwareDecoding`, when given,
+    // allows or forbids decoding by the graphics hardware.
     void startNative(const Url& url, double position, const std::string& title,
                      const std::string& audio, const std::string& subtitles,
-                     const std::string& subtitleUrl = "");
+                     const std::string& subtitleUrl = "",
+                     const std::optional<std::string>& next = std::nullopt,
+                     std::optional<bool> hardwareDecoding = std::nullopt);
     void stopNative(bool notify);
     void closeNative();
     void selectLanguage(const std::string& choice, MediaCharacteristic characteristic,
@@ -118,6 +139,27 @@ public:
     void nativeStartDue(const std::weak_ptr<Player>& observed);
     void mediaSelectionLoaded(const std::weak_ptr<PlayerItem>& item, const std::string& audio,
                               const std::string& subtitles, bool externalSubtitles = false);
+    // The current item failed: the page hears "error" with the player's reason.
+    void playbackFailed();
+    // Volume, mute, speed and the rest changed on the player, whoever changed them.
+    void playerSettingsChanged();
+    // The user picked an audio or subtitle track: the page hears "tracks".
+    void tracksChosen();
+    void skipIntro();
+    void updateSkipIntro(double seconds);
+
+    // ---- the next episode ---------------------------------------------------------
+    void updateNextUp(double seconds);
+    void playbackReachedEnd();
+    void showNextUp();
+    void nextUpTick(std::uint64_t generation, std::uint64_t countdown);
+    // Hides the card and stops its countdown; `cancelled` keeps it away for this playback.
+    void hideNextUp(bool cancelled);
+    // The page hears {type:'next'}, once per playback, when something follows.
+    void playNext();
+
+    // ---- remembered volume and mute ----------------------------------------------
+    void playerPreferencesLoaded(std::optional<PlayerPreferences> stored);
 
     // ---- desktop media controls ---------------------------------------------------
     void publishNowPlaying(const std::string& title, double position);
@@ -131,6 +173,12 @@ public:
     void mediaSeekBy(double offset);
     void mediaSetPosition(const std::string& trackId, double position);
     void mediaRaise();
+    void mediaSetRate(double rate);
+    void mediaNext();
+    // The speed as the desktop shows it, within Player::minRate...maxRate.
+    double currentRate() const;
+    // Something follows that the page has not been asked to play yet.
+    bool canGoNext() const;
 
     // ---- mini-player and picture-in-picture -------------------------------------
     void enterPip();

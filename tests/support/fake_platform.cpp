@@ -1,6 +1,7 @@
 #include "support/fake_platform.hpp"
 
 #include <algorithm>
+#include <sstream>
 #include <utility>
 
 #include "platform/media_time.hpp"
@@ -177,10 +178,19 @@ public:
         record_.selections.push_back(std::string(c == MediaCharacteristic::Audible ? "audible " : "legible ") +
                                      (index ? std::to_string(*index) : "none"));
     }
+    PlaybackError error() const override { return record_.error; }
+    std::vector<Chapter> chapters() const override { return record_.chapters; }
 
 private:
     PlayerRecord& record_;
 };
+
+// A value as a call record writes it: 1, 0.5, 1.25.
+std::string text(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
 
 class FakePlayer final : public Player {
 public:
@@ -236,12 +246,60 @@ public:
         p_.calls.push_back("player.loadMediaSelectionOptions");
         record_->mediaSelectionCompletions.push_back(std::move(completion));
     }
+    // Every setter is recorded and, as on a real player, heard by the settings observers.
     std::optional<double> volume() const override { return record_->volume; }
-    void setVolume(double volume) override { record_->volume = volume; }
-    std::optional<std::size_t> selectedMediaOption(MediaCharacteristic) const override { return std::nullopt; }
-    bool mediaSelectionEnabled(MediaCharacteristic) const override { return true; }
+    void setVolume(double volume) override {
+        set("setVolume " + text(volume), [volume](PlayerRecord& r) { r.volume = std::clamp(volume, 0.0, maxVolume); });
+    }
+    bool muted() const override { return record_->muted; }
+    void setMuted(bool muted) override {
+        set(std::string("setMuted ") + (muted ? "yes" : "no"), [muted](PlayerRecord& r) { r.muted = muted; });
+    }
+    double rate() const override { return record_->rate; }
+    void setRate(double rate) override {
+        set("setRate " + text(rate), [rate](PlayerRecord& r) { r.rate = std::clamp(rate, minRate, maxRate); });
+    }
+    double subtitleDelay() const override { return record_->subtitleDelay; }
+    void setSubtitleDelay(double seconds) override {
+        set("setSubtitleDelay " + text(seconds), [seconds](PlayerRecord& r) { r.subtitleDelay = seconds; });
+    }
+    double audioDelay() const override { return record_->audioDelay; }
+    void setAudioDelay(double seconds) override {
+        set("setAudioDelay " + text(seconds), [seconds](PlayerRecord& r) { r.audioDelay = seconds; });
+    }
+    double subtitleScale() const override { return record_->subtitleScale; }
+    void setSubtitleScale(double scale) override {
+        set("setSubtitleScale " + text(scale), [scale](PlayerRecord& r) { r.subtitleScale = scale; });
+    }
+    bool nightMode() const override { return record_->nightMode; }
+    void setNightMode(bool on) override {
+        set(std::string("setNightMode ") + (on ? "yes" : "no"), [on](PlayerRecord& r) { r.nightMode = on; });
+    }
+    void setHardwareDecoding(bool allowed) override {
+        p_.calls.push_back(std::string("player.setHardwareDecoding ") + (allowed ? "yes" : "no"));
+        record_->hardwareDecoding = allowed;
+    }
+    std::string hardwareDecoder() const override { return record_->hardwareDecoder; }
+    std::unique_ptr<Observation> observeSettings(std::function<void()> changed) override {
+        p_.calls.push_back("player.observeSettings");
+        auto id = record_->nextId++;
+        record_->settingsObservers[id] = std::move(changed);
+        return std::make_unique<FakeObservation>(p_, "settingsObservation", record_, &PlayerRecord::settingsObservers,
+                                                 id);
+    }
+    std::optional<std::size_t> selectedMediaOption(MediaCharacteristic c) const override {
+        return c == MediaCharacteristic::Audible ? record_->selectedAudible : record_->selectedLegible;
+    }
+    bool mediaSelectionEnabled(MediaCharacteristic c) const override {
+        return c == MediaCharacteristic::Audible ? record_->audibleEnabled : record_->legibleEnabled;
+    }
 
 private:
+    void set(const std::string& call, const std::function<void(PlayerRecord&)>& change) {
+        p_.calls.push_back("player." + call);
+        p_.changeSettings(*record_, change);
+    }
+
     FakePlatform& p_;
     std::shared_ptr<PlayerRecord> record_;
 };
@@ -300,6 +358,21 @@ public:
         p_.calls.push_back("playerView.moveOver " + over);
         record_->over = over;
     }
+    void setEvents(PlayerViewEvents events) override { record_->events = std::move(events); }
+    void showNextUp(const std::string& title, int secondsLeft) override {
+        p_.calls.push_back("playerView.showNextUp " + title + " " + std::to_string(secondsLeft));
+        record_->nextUpTitle = title;
+        record_->nextUpSecondsLeft = secondsLeft;
+    }
+    void hideNextUp() override {
+        p_.calls.push_back("playerView.hideNextUp");
+        record_->nextUpTitle.reset();
+        record_->nextUpSecondsLeft = 0;
+    }
+    void setSkipIntroVisible(bool visible) override {
+        p_.calls.push_back(std::string("playerView.skipIntro ") + (visible ? "yes" : "no"));
+        record_->skipIntroVisible = visible;
+    }
 
 private:
     FakePlatform& p_;
@@ -329,6 +402,17 @@ void FakePlatform::notify(PlayerRecord& player, ItemNotification notification) {
     auto observers = player.itemObservers;
     for (auto& [id, observer] : observers)
         if (observer.first == notification) observer.second();
+}
+
+void FakePlatform::changeSettings(PlayerRecord& player, const std::function<void(PlayerRecord&)>& change) {
+    change(player);
+    auto observers = player.settingsObservers;
+    for (auto& [id, observer] : observers) observer();
+}
+
+void FakePlatform::answerPreferences(std::optional<PlayerPreferences> stored) {
+    auto loads = std::exchange(preferenceLoads, {});
+    for (auto& done : loads) done(stored);
 }
 
 void FakePlatform::completeMediaSelection(PlayerRecord& player) {
@@ -451,6 +535,7 @@ std::unique_ptr<Player> FakePlatform::createPlayer(const std::string& url, std::
                                                    const std::optional<HttpCookie>& cookie) {
     calls.push_back("createPlayer " + url + " " + std::to_string(buffer.count()) + "s" +
                     (subtitleUrl.empty() ? "" : " subtitles " + subtitleUrl));
+    if (playerFails) return nullptr;
     auto record = std::make_shared<PlayerRecord>();
     record->url = url;
     record->subtitleUrl = subtitleUrl;
@@ -538,6 +623,16 @@ std::unique_ptr<NowPlaying> FakePlatform::publishNowPlaying(const NowPlayingInfo
     record->commands = std::move(commands);
     nowPlaying.push_back(record);
     return std::make_unique<FakeNowPlaying>(record);
+}
+
+void FakePlatform::loadPlayerPreferences(std::function<void(std::optional<PlayerPreferences>)> done) {
+    calls.push_back("loadPlayerPreferences");
+    preferenceLoads.push_back(std::move(done));
+}
+
+void FakePlatform::savePlayerPreferences(const PlayerPreferences& preferences) {
+    calls.push_back("savePlayerPreferences " + text(preferences.volume) + (preferences.muted ? " muted" : ""));
+    savedPreferences.push_back(preferences);
 }
 
 void FakePlatform::openUrl(const std::string& url) {

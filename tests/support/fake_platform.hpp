@@ -4,12 +4,22 @@
 
 #include <chrono>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/platform.hpp"
+
+namespace brindlemar {
+
+// How test failures write the remembered settings.
+inline void PrintTo(const PlayerPreferences& preferences, std::ostream* out) {
+    *out << "{volume " << preferences.volume << (preferences.muted ? ", muted}" : "}");
+}
+
+}  // namespace brindlemar
 
 namespace brindlemar::testing {
 
@@ -33,7 +43,24 @@ struct PlayerRecord {
     std::map<std::uint64_t, std::function<void(double)>> timeObservers;
     std::map<std::uint64_t, std::pair<ItemNotification, std::function<void()>>> itemObservers;
     std::vector<std::function<void()>> mediaSelectionCompletions;
+    PlaybackError error = PlaybackError::Unknown;
+    std::vector<Chapter> chapters;
+    // What the player's own controls show and change.
     std::optional<double> volume = 1.0;
+    bool muted = false;
+    double rate = 1.0;
+    double subtitleDelay = 0;
+    double audioDelay = 0;
+    double subtitleScale = 1.0;
+    bool nightMode = false;
+    std::optional<bool> hardwareDecoding;  // as last set; nothing when never set
+    std::string hardwareDecoder;
+    std::map<std::uint64_t, std::function<void()>> settingsObservers;
+    // The current track of each kind, and whether that kind is played at all.
+    std::optional<std::size_t> selectedAudible;
+    std::optional<std::size_t> selectedLegible;
+    bool audibleEnabled = true;
+    bool legibleEnabled = true;
     std::uint64_t nextId = 1;
 };
 
@@ -46,6 +73,10 @@ struct PlayerViewRecord {
     std::string backTitle;
     std::function<void()> back;
     PictureInPictureDelegate pip;
+    PlayerViewEvents events;
+    std::optional<std::string> nextUpTitle;  // the next-episode card, while shown
+    int nextUpSecondsLeft = 0;
+    bool skipIntroVisible = false;
     PlayerView* view = nullptr;
 };
 
@@ -90,6 +121,7 @@ public:
     Environment env = {{"HOME", "/home/ana"}, {"PATH", "/usr/bin:/bin"}};
     bool launchFails = false;
     bool randomFails = false;
+    bool playerFails = false;  // createPlayer builds nothing
     // Cookie stores complete right after the child's output is handled, unless held;
     // held ones wait for completeCookieStores().
     bool holdCookieStores = false;
@@ -116,6 +148,9 @@ public:
     std::vector<HttpCookie> cookieJar;              // cookies whose store has completed
     std::vector<std::function<void(bool)>> pendingCookieStores;
     std::vector<std::string> randomDraws;           // what randomBytes() handed out
+    // Loads of the player's remembered settings, waiting for answerPreferences().
+    std::vector<std::function<void(std::optional<PlayerPreferences>)>> preferenceLoads;
+    std::vector<PlayerPreferences> savedPreferences;
 
     // ---- driving the platform's side ----
     std::function<void(MenuAction)> menuChosen;
@@ -147,6 +182,11 @@ public:
     void tick(PlayerRecord& player, double seconds);
     void notify(PlayerRecord& player, ItemNotification notification);
     void completeMediaSelection(PlayerRecord& player);
+    // The user changes what the player's controls show (the volume, mute, speed, ...):
+    // `change` edits the record, and the player's settings observers hear of it.
+    void changeSettings(PlayerRecord& player, const std::function<void(PlayerRecord&)>& change);
+    // Answers every pending load of the remembered settings.
+    void answerPreferences(std::optional<PlayerPreferences> stored);
     bool pressKey(bool escape);  // true when a monitor swallowed it
     std::size_t keyMonitors() const { return keyMonitors_.size(); }
     void runPosted() { advance(std::chrono::milliseconds(0)); }
@@ -175,6 +215,8 @@ public:
     void endActivity(Token token) override;
     void openUrl(const std::string& url) override;
     std::unique_ptr<NowPlaying> publishNowPlaying(const NowPlayingInfo& info, NowPlayingCommands commands) override;
+    void loadPlayerPreferences(std::function<void(std::optional<PlayerPreferences>)> done) override;
+    void savePlayerPreferences(const PlayerPreferences& preferences) override;
     void post(std::function<void()> work) override;
     void after(std::chrono::milliseconds delay, std::function<void()> work) override;
 

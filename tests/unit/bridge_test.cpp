@@ -107,6 +107,44 @@ TEST_F(BridgeTest, PlayTakesItsKeysWithTheirDefaults) {
     }
 }
 
+// "next" counts only as a string and "hwdec" only as a boolean; of any other type each
+// is as if missing, and neither ever drops the play.
+TEST_F(BridgeTest, PlayTakesNextAsAStringAndHardwareDecodingAsABoolean) {
+    struct Case {
+        const char* name;
+        BodyValue::Object extra;
+        std::optional<std::string> next;
+        std::string hwdec;  // the call made before play(), "" for none
+    };
+    const std::vector<Case> cases = {
+        {"neither", {}, std::nullopt, ""},
+        {"both", {{"next", "Episodio 2"}, {"hwdec", true}}, "Episodio 2", "player.setHardwareDecoding yes"},
+        {"hardware decoding off", {{"hwdec", false}}, std::nullopt, "player.setHardwareDecoding no"},
+        {"an empty title still names a next", {{"next", ""}}, "", ""},
+        {"next a number", {{"next", 2.0}}, std::nullopt, ""},
+        {"next a boolean", {{"next", true}}, std::nullopt, ""},
+        {"next an object", {{"next", BodyValue::Object{{"title", "Episodio 2"}}}}, std::nullopt, ""},
+        {"next null", {{"next", BodyValue()}}, std::nullopt, ""},
+        {"hwdec the string true", {{"hwdec", "true"}}, std::nullopt, ""},
+        {"hwdec the number 1", {{"hwdec", 1.0}}, std::nullopt, ""},
+        {"hwdec the number 0", {{"hwdec", 0.0}}, std::nullopt, ""},
+        {"hwdec null", {{"hwdec", BodyValue()}}, std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform.calls.clear();
+        post("brindlemarPlayer", play(c.extra));
+        ASSERT_TRUE(started());
+        EXPECT_EQ(app->nextTitle, c.next);
+        EXPECT_EQ(platform.nowPlaying.back()->info.canGoNext, c.next.has_value());
+        EXPECT_EQ(platform.lastPlayer().hardwareDecoding.has_value(), !c.hwdec.empty());
+        if (c.hwdec.empty()) continue;
+        auto hwdec = std::find(platform.calls.begin(), platform.calls.end(), c.hwdec);
+        auto play = std::find(platform.calls.begin(), platform.calls.end(), "player.play");
+        EXPECT_LT(hwdec, play);  // the player decides how to decode before it starts
+    }
+}
+
 TEST_F(BridgeTest, MessagesThatFailAChangeNothing) {
     const std::vector<std::pair<const char*, std::function<void()>>> cases = {
         {"from a subframe of the service origin",
@@ -131,6 +169,8 @@ TEST_F(BridgeTest, MessagesThatFailAChangeNothing) {
         {"resume without player", [&] { post("brindlemarPlayer", BodyValue::Object{{"action", "resume"}}); }},
         {"pip body an object", [&] { post("brindlemarPip", BodyValue::Object{{"action", "enter"}}); }},
         {"pip other string", [&] { post("brindlemarPip", "Enter"); }},
+        {"pip a boolean", [&] { post("brindlemarPip", true); }},
+        {"body a boolean", [&] { post("brindlemarPlayer", true); }},
         {"unknown handler", [&] { post("brindlemarOther", play()); }},
         {"retry after readiness", [&] { post("brindlemarRetry", "go", "", 0); }},
         {"retry from the library page", [&] { post("brindlemarRetry", "go"); }},

@@ -48,7 +48,10 @@ TEST_F(PlayerTest, StartBuildsThePlaybackInOrderAndSaysReady) {
         "player.seek 900/600",
         "player.observeStatus",
         "player.loadMediaSelectionOptions",
+        "player.setVolume 1",  // the remembered volume and mute, before the first sound
+        "player.setMuted no",
         "player.play",
+        "player.observeSettings",
         "player.observeTimeControlStatus",
         "post",  // the time-control status at registration, on a later turn
         "player.addPeriodicTimeObserver 1000ms",
@@ -138,6 +141,75 @@ TEST_F(PlayerTest, AFailedItemSaysErrorAndTearsDownSilently) {
     EXPECT_FALSE(app->player);
     EXPECT_FALSE(app->playerView);
     EXPECT_EQ(platform.windowTitle, "Brindlemar");
+}
+
+// Every way playback fails tells the page the player's reason as a number.
+TEST_F(PlayerTest, ErrorsCarryThePlayersReason) {
+    const std::pair<PlaybackError, const char*> reasons[] = {
+        {PlaybackError::Unknown, "code:0"},   {PlaybackError::UnrecognisedFormat, "code:1"},
+        {PlaybackError::NotFound, "code:2"},  {PlaybackError::Network, "code:3"},
+        {PlaybackError::NoDecoder, "code:4"}, {PlaybackError::OutputFailed, "code:5"},
+        {static_cast<PlaybackError>(77), "code:0"},  // a reason this shell does not know
+    };
+    for (const auto& [reason, fields] : reasons) {
+        SCOPED_TRACE(fields);
+        // The item fails to open...
+        start();
+        platform.lastPlayer().error = reason;
+        platform.scripts.clear();
+        platform.setItemStatus(platform.lastPlayer(), ItemStatus::Failed);
+        platform.runPosted();
+        EXPECT_EQ(platform.scripts.front(), playerEventScript("error", fields));
+        // ... or fails while it plays.
+        start();
+        platform.lastPlayer().error = reason;
+        platform.scripts.clear();
+        platform.notify(platform.lastPlayer(), ItemNotification::FailedToPlayToEnd);
+        EXPECT_EQ(platform.scripts, std::vector<std::string>{playerEventScript("error", fields)});
+    }
+    // No player could be built at all.
+    platform.playerFails = true;
+    platform.scripts.clear();
+    start();
+    EXPECT_EQ(platform.scripts, std::vector<std::string>{playerEventScript("error", "code:0")});
+    EXPECT_FALSE(app->playerView);
+}
+
+// A track picked in the view's menus or by key: the page hears the position of the
+// track of each kind among the item's tracks of that kind, -1 for a kind that is off.
+TEST_F(PlayerTest, ChosenTracksReachThePage) {
+    struct Case {
+        std::optional<std::size_t> audio;
+        bool audioOn;
+        std::optional<std::size_t> subtitles;
+        bool subtitlesOn;
+        const char* fields;
+    };
+    const Case cases[] = {
+        {1, true, 0, true, "audio:1,subtitles:0"},
+        {0, true, std::nullopt, true, "audio:0,subtitles:-1"},
+        {0, true, 2, false, "audio:0,subtitles:-1"},  // a track kept, but subtitles hidden
+        {std::nullopt, true, 1, true, "audio:-1,subtitles:1"},
+        {1, false, std::nullopt, false, "audio:-1,subtitles:-1"},
+    };
+    start();
+    PlayerRecord& player = platform.lastPlayer();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields);
+        player.selectedAudible = c.audio;
+        player.audibleEnabled = c.audioOn;
+        player.selectedLegible = c.subtitles;
+        player.legibleEnabled = c.subtitlesOn;
+        platform.scripts.clear();
+        platform.playerViews.back()->events.tracksChosen();
+        EXPECT_EQ(platform.scripts, std::vector<std::string>{playerEventScript("tracks", c.fields)});
+    }
+    // The view of an earlier video reports nothing of the current one.
+    PlayerViewEvents earlier = platform.playerViews.back()->events;
+    start();
+    platform.scripts.clear();
+    earlier.tracksChosen();
+    EXPECT_TRUE(platform.scripts.empty());
 }
 
 TEST_F(PlayerTest, TimeControlDrivesTheSpinnerAndTheWakeLock) {
@@ -234,6 +306,7 @@ TEST_F(PlayerTest, TeardownOrderAndNotify) {
     const std::vector<std::string> expected = {
         "statusObservation.invalidate",
         "rateObservation.invalidate",
+        "settingsObservation.invalidate",
         "beginActivity Reproducción en curso system+display",  // the page's video still plays
         "player.removeTimeObserver",
         "player.removeItemObserver",

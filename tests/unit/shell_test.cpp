@@ -25,6 +25,7 @@ TEST_F(ShellTest, LaunchBuildsTheInterfaceInOrderThenShowsTheStatusPageThenStart
         "launch /opt/brindlemar/share/brindlemar/node",
         "after 12000ms",
         "after 90000ms",
+        "loadPlayerPreferences",  // answered later; playback need not wait for it
     };
     EXPECT_EQ(platform.calls, expected);
     EXPECT_EQ(platform.statusMessage(), "Preparando tu biblioteca\u2026");
