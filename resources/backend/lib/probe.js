@@ -7,6 +7,12 @@
 // kept in the data directory under each video's identity (id, size, modification
 // time): a restart probes only what changed. When the tools are missing the library
 // works as before, without these facts, and says so once on its output.
+//
+// Only what the file itself says is kept: its facts, that it holds no audio or video,
+// that its picture cannot be decoded. A failure of the machine instead (a tool killed
+// or out of time under load, no descriptors or memory left, a data folder that takes no
+// writes) leaves the video to be tried again later, less often each time it fails, and
+// at the next scan or start.
 
 const fs = require('node:fs');
 const fsp = require('node:fs/promises');
@@ -33,6 +39,15 @@ function concurrencyDefault() {
 
 const SAVE_DELAY_MS = 1000;
 
+// Tries again after a passing failure: 2 s, then twice as long each time, up to 30 min.
+const RETRY_FIRST_MS = 2000;
+const RETRY_MAX_MS = 30 * 60 * 1000;
+
+// How an attempt at a poster ended.
+const MADE = 'made';
+const NONE = 'none'; // the file has no frame that can be decoded
+const LATER = 'later'; // a passing failure
+
 // The absolute path of `name` on PATH, or null.
 async function findTool(name, envPath = process.env.PATH || '') {
   for (const dir of envPath.split(path.delimiter)) {
@@ -49,18 +64,23 @@ async function findTool(name, envPath = process.env.PATH || '') {
   return null;
 }
 
-// Runs a tool at the lowest priority. Resolves to { code, stdout } (stdout capped);
-// a run past its time is killed and resolves with code null. `input`, when given, is an
-// open file the tool reads as INPUT_PATH.
+const MAX_ERRORS = 64 * 1024;
+
+// Runs a tool at the lowest priority. Resolves to { code, signal, stdout (a Buffer,
+// capped), stderr (text, capped), failed, timedOut, tooLarge }: failed when the tool
+// could not be started, timedOut when it was killed past its time, tooLarge when killed
+// for writing too much. `input`, when given, is an open file the tool reads as INPUT_PATH.
+// The tools speak English (LC_ALL=C), so their errors can be told apart (see passing()).
 function run(tool, args, timeoutMs, input = null) {
   return new Promise((resolve) => {
+    const result = { code: null, signal: null, stdout: Buffer.alloc(0), stderr: '', failed: false, timedOut: false, tooLarge: false };
     let child;
     try {
-      const stdio = ['ignore', 'pipe', 'ignore'];
+      const stdio = ['ignore', 'pipe', 'pipe'];
       if (input) stdio.push(input.fd);
-      child = spawn(tool, args, { stdio });
+      child = spawn(tool, args, { stdio, env: { ...process.env, LC_ALL: 'C' } });
     } catch {
-      resolve({ code: null, stdout: '' });
+      resolve({ ...result, failed: true });
       return;
     }
     // Without a pid (the tool could not be started) setPriority would lower our own.
@@ -71,17 +91,46 @@ function run(tool, args, timeoutMs, input = null) {
     let size = 0;
     child.stdout.on('data', (c) => {
       size += c.length;
-      if (size > MAX_OUTPUT) child.kill('SIGKILL');
-      else chunks.push(c);
+      if (size > MAX_OUTPUT) {
+        result.tooLarge = true;
+        child.kill('SIGKILL');
+      } else {
+        chunks.push(c);
+      }
     });
-    const timer = setTimeout(() => child.kill('SIGKILL'), timeoutMs);
-    const done = (code) => {
+    let errors = '';
+    child.stderr.setEncoding('utf8');
+    child.stderr.on('data', (c) => {
+      if (errors.length < MAX_ERRORS) errors += c;
+    });
+    const timer = setTimeout(() => {
+      result.timedOut = true;
+      child.kill('SIGKILL');
+    }, timeoutMs);
+    let settled = false;
+    const done = (code, signal, failed = false) => {
+      if (settled) return;
+      settled = true;
       clearTimeout(timer);
-      resolve({ code, stdout: Buffer.concat(chunks).toString('utf8') });
+      resolve({ ...result, code, signal, failed, stdout: Buffer.concat(chunks), stderr: errors });
     };
-    child.on('error', () => done(null));
-    child.on('close', done);
+    child.on('error', () => done(null, null, true));
+    child.on('close', (code, signal) => done(code, signal));
   });
+}
+
+// Errors of the machine rather than of the file, as the tools word them.
+const MACHINE_TROUBLE = /Too many open files|No space left on device|Cannot allocate memory|Resource temporarily unavailable|Disk quota exceeded|Read-only file system|Input\/output error/;
+
+// Whether a run's outcome says nothing about the file: the tool did not start, was
+// killed (past its time, by the system, by anyone), ended in a way ffprobe and ffmpeg
+// never end on their own (they exit 0 or 1; 255 after a signal, 126 and up from a
+// failed exec), or reported a failure of the machine. A run killed for writing too
+// much was stopped because of the file.
+function passing(r) {
+  if (r.tooLarge) return false;
+  if (r.failed || r.timedOut || r.signal !== null || (r.code !== 0 && r.code !== 1)) return true;
+  return r.code === 1 && MACHINE_TROUBLE.test(r.stderr);
 }
 
 // A file's name is bytes (maybe not UTF-8) while a tool's arguments are text: the tools
@@ -180,13 +229,20 @@ function factsFromProbe(json) {
   return facts;
 }
 
+// Version 1 kept any failure as the final answer: its entries without facts, and its
+// posters that failed, are tried again.
+const CACHE_VERSION = 2;
+
 function normalizeCache(raw) {
   const entries = {};
   const src = raw && typeof raw === 'object' && raw.entries && typeof raw.entries === 'object' ? raw.entries : {};
+  const version = raw && Number.isInteger(raw.version) ? raw.version : CACHE_VERSION;
   for (const [id, e] of Object.entries(src)) {
     if (!MEDIA_ID.test(id) || !e || typeof e !== 'object') continue;
     if (!Number.isFinite(e.size) || !Number.isFinite(e.mtimeMs)) continue;
-    const entry = { size: e.size, mtimeMs: e.mtimeMs, facts: null, poster: e.poster === true };
+    // poster: true (made), false (the file has no picture to take), null (not made yet).
+    const poster = e.poster === true ? true : e.poster === false ? false : null;
+    const entry = { size: e.size, mtimeMs: e.mtimeMs, facts: null, poster };
     if (e.facts && typeof e.facts === 'object') {
       const f = e.facts;
       entry.facts = {
@@ -197,10 +253,14 @@ function normalizeCache(raw) {
         subtitles: Array.isArray(f.subtitles) ? f.subtitles.filter((t) => t && typeof t === 'object') : [],
         hasVideo: f.hasVideo === true,
       };
+    } else if (version < 2) {
+      continue;
     }
+    if (version < 2 && entry.poster === false && entry.facts.hasVideo) entry.poster = null;
+    if (!entry.facts || !entry.facts.hasVideo) entry.poster = false;
     entries[id] = entry;
   }
-  return { version: 1, entries };
+  return { version: CACHE_VERSION, entries };
 }
 
 class MediaProbe {
@@ -220,6 +280,8 @@ class MediaProbe {
     this.onChange = () => {};
     this._idle = [];
     this._saveTimer = null;
+    this._items = new Map(); // id -> the latest item given to want()
+    this._retries = new Map(); // id -> { count, timer }: passing failures in a row
     if (this.cache.note) log(this.cache.note);
   }
 
@@ -257,28 +319,69 @@ class MediaProbe {
   // What is known of `item` now: { facts, poster } (facts may be null).
   known(item) {
     const e = this._valid(item);
-    return e ? { facts: e.facts, poster: e.poster } : { facts: null, poster: false };
+    return e ? { facts: e.facts, poster: e.poster === true } : { facts: null, poster: false };
   }
 
   // The poster file of `item`, when one has been made for its current version.
   posterFile(item) {
     const e = this._valid(item);
-    return e && e.poster ? path.join(this.postersDir, `${item.id}.jpg`) : null;
+    return e && e.poster === true ? path.join(this.postersDir, `${item.id}.jpg`) : null;
   }
 
-  // Queues every item whose version has not been probed yet.
+  // Whether `item` has anything left to read: its facts, or its poster.
+  _wanted(item) {
+    const e = this._valid(item);
+    return !e || e.poster === null;
+  }
+
+  // Queues every item whose version has not been read yet, whose poster is still to
+  // make, or that failed for a passing reason (now, rather than at its next retry).
   want(items) {
     for (const item of items) {
-      if (this._valid(item) || this.queued.has(item.id)) continue;
-      this.queued.add(item.id);
-      this.queue.push(item);
+      this._items.set(item.id, item);
+      if (!this._wanted(item) || this.queued.has(item.id)) continue;
+      const retry = this._retries.get(item.id);
+      if (retry) clearTimeout(retry.timer);
+      this._enqueue(item);
     }
     this._pump();
+  }
+
+  _enqueue(item) {
+    this.queued.add(item.id);
+    this.queue.push(item);
+  }
+
+  // A passing failure: `item` is tried again later, twice as late as the time before.
+  _later(item) {
+    const retry = this._retries.get(item.id) || { count: 0, timer: null };
+    retry.count += 1;
+    clearTimeout(retry.timer);
+    const delay = Math.min(RETRY_FIRST_MS * 2 ** (retry.count - 1), RETRY_MAX_MS);
+    retry.timer = setTimeout(() => {
+      const current = this._items.get(item.id);
+      if (!current || this.queued.has(item.id) || !this._wanted(current)) return;
+      this._enqueue(current);
+      this._pump();
+    }, delay);
+    retry.timer.unref();
+    this._retries.set(item.id, retry);
+  }
+
+  _settled(id) {
+    const retry = this._retries.get(id);
+    if (retry) clearTimeout(retry.timer);
+    this._retries.delete(id);
   }
 
   // Forgets entries of videos no longer in the library (and their posters).
   prune(ids) {
     let changed = false;
+    for (const id of [...this._items.keys()]) {
+      if (ids.has(id)) continue;
+      this._items.delete(id);
+      this._settled(id);
+    }
     for (const id of Object.keys(this.cache.data.entries)) {
       if (ids.has(id) || this.queued.has(id)) continue;
       delete this.cache.data.entries[id];
@@ -335,51 +438,76 @@ class MediaProbe {
   async _one(item) {
     const { ffprobe, ffmpeg } = await this._lookUpTools();
     if (!ffprobe) return; // nothing is stored: a later run with the tool probes it
-    let facts = null;
-    if (item.size > 0) {
-      const r = await withInput(item.path, PROBE_TIMEOUT_MS, (input, msLeft) => (input
-        ? run(ffprobe, ['-v', 'error', ...INPUT_LIMITS, '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH], msLeft, input)
-        : { code: null, stdout: '' }));
-      if (r.code === 0) facts = factsFromProbe(r.stdout);
+    const known = this._valid(item);
+    let facts;
+    let poster;
+    if (known) {
+      ({ facts, poster } = known);
+      if (poster !== null || !ffmpeg) return;
+    } else {
+      const probe = await this._probe(ffprobe, item);
+      if (probe.later) {
+        this._later(item);
+        return;
+      }
+      facts = probe.facts;
+      poster = facts && facts.hasVideo ? null : false;
     }
-    let poster = false;
-    if (facts && facts.hasVideo && ffmpeg) poster = await this._makePoster(ffmpeg, item, facts.duration);
+    let later = false;
+    if (poster === null && ffmpeg) {
+      const made = await this._makePoster(ffmpeg, item, facts.duration);
+      if (made === LATER) later = true;
+      else poster = made === MADE;
+    }
     this.cache.data.entries[item.id] = { size: item.size, mtimeMs: item.mtimeMs, facts, poster };
+    if (later) this._later(item);
+    else this._settled(item.id);
     this._saveSoon();
     this.onChange(item.id);
   }
 
-  // A frame from about a tenth of the way in (the first second is often black),
-  // written beside its final name and renamed, so a poster is whole or absent.
+  // ffprobe's reading of `item`: { facts } (null: no audio or video in it, or it could
+  // not be read as a video), or { later: true } after a passing failure. A file that
+  // cannot be opened is tried again too: it may have been moved back, or its
+  // permissions fixed, without its modification time changing.
+  async _probe(ffprobe, item) {
+    if (item.size === 0) return { facts: null };
+    const args = ['-v', 'error', ...INPUT_LIMITS, '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH];
+    const r = await withInput(item.path, PROBE_TIMEOUT_MS, (input, msLeft) => (input ? run(ffprobe, args, msLeft, input) : null));
+    if (!r || passing(r)) return { later: true };
+    return { facts: r.code === 0 ? factsFromProbe(r.stdout.toString('utf8')) : null };
+  }
+
+  // A frame from about a tenth of the way in (the first second is often black), written
+  // beside its final name and renamed, so a poster is whole or absent. Resolves to MADE,
+  // NONE (no frame can be decoded) or LATER (a passing failure, writing it included).
   async _makePoster(ffmpeg, item, duration) {
     const at = duration ? Math.min(duration * 0.1, 600) : 0;
     const final = path.join(this.postersDir, `${item.id}.jpg`);
     const tmp = path.join(this.postersDir, `.${item.id}.tmp-${process.pid}.jpg`);
-    const args = ['-nostdin', '-v', 'error', '-y', ...INPUT_LIMITS, '-ss', at.toFixed(3), '-i', INPUT_PATH,
-      '-frames:v', '1', '-an', '-sn', '-vf', `scale=${POSTER_WIDTH}:-2`, '-q:v', '5', '-f', 'image2', tmp];
+    const args = (seek) => ['-nostdin', '-v', 'error', ...INPUT_LIMITS, '-ss', seek.toFixed(3), '-i', INPUT_PATH,
+      '-frames:v', '1', '-an', '-sn', '-vf', `scale=${POSTER_WIDTH}:-2`, '-q:v', '5', '-c:v', 'mjpeg', '-f', 'image2pipe', 'pipe:1'];
     const deadline = Date.now() + POSTER_TIMEOUT_MS;
-    const ok = await withInput(item.path, POSTER_TIMEOUT_MS, async (input, msLeft) => {
-      if (!input) return false;
-      let r = await run(ffmpeg, args, msLeft, input);
-      let made = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
-      if (!made && at > 0 && Date.now() < deadline) {
-        // A seek past what the file really holds (a truncated file): take the start.
-        args[args.indexOf('-ss') + 1] = '0';
-        r = await run(ffmpeg, args, deadline - Date.now(), input);
-        made = r.code === 0 && (await fsp.stat(tmp).then((s) => s.size > 0, () => false));
-      }
-      return made;
+    const frame = await withInput(item.path, POSTER_TIMEOUT_MS, async (input, msLeft) => {
+      if (!input) return LATER;
+      let r = await run(ffmpeg, args(at), msLeft, input);
+      if (passing(r)) return LATER;
+      if (r.code === 0 && r.stdout.length > 0) return r.stdout;
+      if (at === 0) return NONE;
+      // A seek past what the file really holds (a truncated file): take the start.
+      if (Date.now() >= deadline) return LATER;
+      r = await run(ffmpeg, args(0), deadline - Date.now(), input);
+      if (passing(r)) return LATER;
+      return r.code === 0 && r.stdout.length > 0 ? r.stdout : NONE;
     });
-    if (!ok) {
-      await fsp.unlink(tmp).catch(() => {});
-      return false;
-    }
+    if (!Buffer.isBuffer(frame)) return frame;
     try {
+      await fsp.writeFile(tmp, frame, { mode: 0o600 });
       await fsp.rename(tmp, final);
-      return true;
+      return MADE;
     } catch {
       await fsp.unlink(tmp).catch(() => {});
-      return false;
+      return LATER;
     }
   }
 }
