@@ -83,7 +83,9 @@ void GtkPlatform::startup() {
 
 void GtkPlatform::handleEvent(GdkEvent* event, gpointer data) {
     auto* self = static_cast<GtkPlatform*>(data);
-    if (event->type == GDK_KEY_PRESS && !self->keyMonitors_.empty()) {
+    // An open menu or popover holds the keyboard and takes its own keys first: Escape
+    // there closes it, as everywhere else on the desktop.
+    if (event->type == GDK_KEY_PRESS && !self->keyMonitors_.empty() && !gtk_grab_get_current()) {
         KeyDown key{event->key.keyval == GDK_KEY_Escape};
         // A monitor may remove itself (or others) while it runs.
         auto monitors = self->keyMonitors_;

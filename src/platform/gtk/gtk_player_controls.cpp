@@ -118,11 +118,19 @@ struct CommandButton {
     PlayerCommand command;
 };
 
+// A box on the dark background of on-picture controls; what it holds keeps `padding`
+// px from its edges.
 GtkWidget* osdBox(GtkOrientation orientation, int spacing) {
     GtkWidget* box = gtk_box_new(orientation, spacing);
     gtk_style_context_add_class(gtk_widget_get_style_context(box), "osd");
-    gtk_container_set_border_width(GTK_CONTAINER(box), 8);
     return box;
+}
+
+void pad(GtkWidget* widget, int padding) {
+    gtk_widget_set_margin_start(widget, padding);
+    gtk_widget_set_margin_end(widget, padding);
+    gtk_widget_set_margin_top(widget, padding);
+    gtk_widget_set_margin_bottom(widget, padding);
 }
 
 }  // namespace
@@ -227,6 +235,7 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
     setAccessibleName(speedButton_, "Velocidad");
     GtkWidget* speedMenu = gtk_menu_new();
     gtk_menu_button_set_popup(GTK_MENU_BUTTON(speedButton_), speedMenu);
+    popups_.push_back(speedMenu);
     handlers_.connect(speedMenu, "show", G_CALLBACK(+[](GtkWidget* popup, gpointer d) {
                           static_cast<PlayerControls*>(d)->fillSpeedMenu(popup);
                       }), this);
@@ -236,7 +245,9 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                          gtk_image_new_from_icon_name("preferences-system-symbolic", GTK_ICON_SIZE_BUTTON));
     gtk_button_set_relief(GTK_BUTTON(settingsButton), GTK_RELIEF_NONE);
     setAccessibleName(settingsButton, "Ajustes de reproducción");
-    gtk_menu_button_set_popover(GTK_MENU_BUTTON(settingsButton), buildSettingsPopover(settingsButton));
+    GtkWidget* settingsPopover = buildSettingsPopover(settingsButton);
+    gtk_menu_button_set_popover(GTK_MENU_BUTTON(settingsButton), settingsPopover);
+    popups_.push_back(settingsPopover);
 
     GtkWidget* audioButton = menuButton("Audio");
     GtkWidget* subtitleButton = menuButton("Subtítulos");
@@ -244,6 +255,7 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                                           std::pair{subtitleButton, MediaCharacteristic::Legible}}) {
         GtkWidget* menu = gtk_menu_new();
         gtk_menu_button_set_popup(GTK_MENU_BUTTON(button), menu);
+        popups_.push_back(menu);
         g_object_set_data(G_OBJECT(menu), "characteristic", GINT_TO_POINTER(static_cast<int>(characteristic)));
         // The tracks are read as the menu is shown, before it is sized and placed, so it
         // always lists the current ones in full.
@@ -277,7 +289,9 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
     gtk_widget_set_halign(message_.get(), GTK_ALIGN_CENTER);
     gtk_widget_set_valign(message_.get(), GTK_ALIGN_START);
     gtk_widget_set_margin_top(message_.get(), 24);
-    gtk_container_add(GTK_CONTAINER(message_.get()), safeLabel(""));
+    GtkWidget* messageText = safeLabel("");
+    pad(messageText, 10);
+    gtk_container_add(GTK_CONTAINER(message_.get()), messageText);
     gtk_widget_set_no_show_all(message_.get(), TRUE);
 
     // The list of keys.
@@ -289,6 +303,7 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
     PangoAttrList* bold = pango_attr_list_new();
     pango_attr_list_insert(bold, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
     gtk_label_set_attributes(GTK_LABEL(heading), bold);
+    gtk_widget_set_margin_top(heading, 16);
     gtk_container_add(GTK_CONTAINER(help_.get()), heading);
     GtkWidget* grid = gtk_grid_new();
     gtk_grid_set_column_spacing(GTK_GRID(grid), 24);
@@ -305,11 +320,12 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
         ++row;
     };
     for (const PlayerKeyHelp& line : playerKeyHelp()) addLine(line.keys, line.action);
-    addLine("Esc", "Cerrar el reproductor");
     addLine("Doble clic", "Pantalla completa");
     addLine("Rueda del ratón", "Volumen");
     addLine("Tab", "Recorrer los controles");
     pango_attr_list_unref(bold);
+    pad(grid, 16);
+    gtk_widget_set_margin_top(grid, 0);
     gtk_container_add(GTK_CONTAINER(help_.get()), grid);
     setAccessibleName(help_.get(), "Teclas del reproductor");
     gtk_widget_set_tooltip_text(help_.get(), nullptr);
@@ -403,6 +419,11 @@ PlayerControls::~PlayerControls() {
     g_clear_handle_id(&hideSource_, g_source_remove);
     g_clear_handle_id(&messageSource_, g_source_remove);
     handlers_.clear();
+    // A menu or popover left open lets go of the pointer and keyboard before it goes.
+    for (GtkWidget* popup : popups_) {
+        if (GTK_IS_MENU(popup)) gtk_menu_popdown(GTK_MENU(popup));
+        else gtk_widget_hide(popup);
+    }
     // Destroyed here, not left to the last reference: popovers and menus of the bar
     // go with it while their accessible objects can still reach the widgets.
     gtk_widget_destroy(revealer_.get());

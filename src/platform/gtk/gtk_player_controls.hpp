@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/gtk/gref.hpp"
 #include "platform/gtk/gsignals.hpp"
@@ -90,6 +92,7 @@ private:
     GtkWidget* subtitleScaleValue_ = nullptr;
     GtkWidget* nightMode_ = nullptr;
     GtkWidget* decoderValue_ = nullptr;
+    std::vector<GtkWidget*> popups_;  // the bar's menus and popover, closed before the bar goes
     GRef<GtkWidget> message_;
     GRef<GtkWidget> help_;
     guint messageSource_ = 0;

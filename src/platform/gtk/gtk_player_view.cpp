@@ -270,11 +270,10 @@ private:
     void buildNextUp() {
         nextUp_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
         gtk_style_context_add_class(gtk_widget_get_style_context(nextUp_), "osd");
-        gtk_container_set_border_width(GTK_CONTAINER(nextUp_), 12);
         gtk_widget_set_halign(nextUp_, GTK_ALIGN_END);
         gtk_widget_set_valign(nextUp_, GTK_ALIGN_END);
         gtk_widget_set_margin_end(nextUp_, edgeMargin);
-        gtk_widget_set_margin_bottom(nextUp_, 96);
+        gtk_widget_set_margin_bottom(nextUp_, 140);
         nextTitle_ = safeLabel("");
         gtk_label_set_xalign(GTK_LABEL(nextTitle_), 0);
         gtk_label_set_ellipsize(GTK_LABEL(nextTitle_), PANGO_ELLIPSIZE_END);
@@ -294,7 +293,17 @@ private:
                           }), this);
         gtk_box_pack_start(GTK_BOX(buttons), now, FALSE, FALSE, 0);
         gtk_box_pack_start(GTK_BOX(buttons), cancel, FALSE, FALSE, 0);
-        for (GtkWidget* w : {nextTitle_, nextCountdown_, buttons}) gtk_box_pack_start(GTK_BOX(nextUp_), w, FALSE, FALSE, 0);
+        for (GtkWidget* w : {nextTitle_, nextCountdown_, buttons}) {
+            gtk_widget_set_margin_start(w, 14);
+            gtk_widget_set_margin_end(w, 14);
+            gtk_box_pack_start(GTK_BOX(nextUp_), w, FALSE, FALSE, 0);
+        }
+        gtk_widget_set_margin_top(nextTitle_, 12);
+        gtk_widget_set_margin_bottom(buttons, 12);
+        PangoAttrList* bold = pango_attr_list_new();
+        pango_attr_list_insert(bold, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+        gtk_label_set_attributes(GTK_LABEL(nextTitle_), bold);
+        pango_attr_list_unref(bold);
         gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), nextUp_);
         gtk_widget_show_all(nextUp_);
         gtk_widget_set_no_show_all(nextUp_, TRUE);
