@@ -81,6 +81,38 @@ test('flush() writes again what an earlier save could not', async () => {
   assert.equal(readJson(file).data.n, 7);
 });
 
+test('a failed save lands as soon as the folder takes writes again, not at its next retry', async (t) => {
+  // The store's clock is the test's: retries and checks run only when the test moves it.
+  t.mock.timers.enable({ apis: ['setTimeout'] });
+  // Real time passes while the file system answers (timers of our own would be mocked).
+  const settle = async () => {
+    const end = Date.now() + 150;
+    while (Date.now() < end) await new Promise((r) => setImmediate(r));
+  };
+  const dir = path.join(tempTree(), 'gone');
+  fs.mkdirSync(dir);
+  const file = path.join(dir, 'state.json');
+  const store = new JsonStore(file, (raw) => raw || { n: 0 });
+  const errors = [];
+  store.onErrorChange = (err) => errors.push(err && err.code);
+  fs.rmSync(dir, { recursive: true });
+  store.data.n = 3;
+  await store.changed();
+  assert.equal(store.lastError.code, 'ENOENT');
+  // Failing for a while: the retries space out, 16 s apart by now.
+  for (const ms of [1000, 2000, 4000, 8000]) {
+    t.mock.timers.tick(ms);
+    await settle();
+  }
+  assert.equal(store.lastError.code, 'ENOENT');
+  fs.mkdirSync(dir);
+  t.mock.timers.tick(2000);
+  await settle();
+  assert.equal(store.lastError, null, 'saved within two seconds of the folder coming back');
+  assert.equal(readJson(file).data.n, 3);
+  assert.deepEqual(errors, ['ENOENT', null]);
+});
+
 test('only temporary files whose writer is gone are removed at start', () => {
   const dir = tempTree();
   const file = path.join(dir, 'state.json');

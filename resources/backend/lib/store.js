@@ -10,7 +10,9 @@
 //
 // A save that fails (a full disk, a read-only folder) loses nothing: the document stays
 // changed, the failure is kept in lastError for the page to show, the save is tried
-// again a little later, and flush() (run at exit) tries once more.
+// again a little later, and flush() (run at exit) tries once more. Retries space out up
+// to RETRY_MAX_MS; meanwhile a small file is written to the folder every second or so,
+// and the save is made as soon as that works (or as soon as another change comes).
 
 const fs = require('node:fs');
 const fsp = require('node:fs/promises');
@@ -20,6 +22,7 @@ let tmpCounter = 0;
 
 const RETRY_FIRST_MS = 1000;
 const RETRY_MAX_MS = 30000;
+const CHECK_FIRST_MS = 1000;
 
 // Temporary files are named after the file they replace and the process that writes
 // them: .<name>.tmp-<pid>-<n>.
@@ -47,6 +50,25 @@ async function writeFileAtomic(file, text) {
     throw err;
   }
   await syncDir(dir);
+}
+
+// Whether a file can be written in the folder of `file` now: a small one, named as a
+// temporary of ours (so a crash leaves nothing removeStaleTemps misses), then removed.
+async function folderTakesWrites(file) {
+  const probe = path.join(path.dirname(file), `${tempPrefix(file)}${process.pid}-${++tmpCounter}`);
+  let fh;
+  try {
+    fh = await fsp.open(probe, 'wx', 0o600);
+    await fh.write(Buffer.alloc(4096));
+    await fh.close();
+    fh = null;
+    return true;
+  } catch {
+    return false;
+  } finally {
+    if (fh) await fh.close().catch(() => {});
+    await fsp.unlink(probe).catch(() => {});
+  }
 }
 
 async function syncDir(dir) {
@@ -151,6 +173,9 @@ class JsonStore {
     this._writing = null;
     this._retryTimer = null;
     this._retryMs = RETRY_FIRST_MS;
+    this._checkTimer = null;
+    this._checkMs = CHECK_FIRST_MS;
+    this._checkedOk = false; // the last save was started by a check that wrote
     this.lastError = null;
     // Called after a save fails or succeeds again after failures (the page shows it).
     this.onErrorChange = () => {};
@@ -196,11 +221,44 @@ class JsonStore {
       this._retryTimer.unref();
       this._retryMs = Math.min(this._retryMs * 2, RETRY_MAX_MS);
     }
+    // A check wrote its small file but the save still failed (a document too large for
+    // the room left): check less often, or this would write it again every second.
+    if (this._checkedOk) this._checkMs = Math.min(this._checkMs * 2, RETRY_MAX_MS);
+    this._checkedOk = false;
+    this._checkSoon();
     if (changed) this.onErrorChange(err);
+  }
+
+  // While saves fail, checks whether the folder takes writes again, and saves then.
+  _checkSoon() {
+    if (this._checkTimer) return;
+    this._checkTimer = setTimeout(async () => {
+      this._checkTimer = null;
+      // A save under way ends in _failed() (which checks again) or in success.
+      if (!this.lastError || !this._dirty || this._writing) return;
+      if (!(await folderTakesWrites(this.file))) {
+        this._checkSoon();
+        return;
+      }
+      if (!this.lastError || !this._dirty || this._writing) return;
+      if (this._retryTimer) {
+        clearTimeout(this._retryTimer);
+        this._retryTimer = null;
+      }
+      this._checkedOk = true;
+      this._writing = this._drain();
+    }, this._checkMs);
+    this._checkTimer.unref();
   }
 
   _succeeded() {
     this._retryMs = RETRY_FIRST_MS;
+    this._checkMs = CHECK_FIRST_MS;
+    this._checkedOk = false;
+    if (this._checkTimer) {
+      clearTimeout(this._checkTimer);
+      this._checkTimer = null;
+    }
     if (!this.lastError) return;
     this.lastError = null;
     this.onErrorChange(null);
