@@ -242,6 +242,7 @@ class Library {
         width: facts ? facts.width : null,
         height: facts ? facts.height : null,
         audio: facts ? facts.audio.map((t) => ({ language: t.language, title: t.title })) : [],
+        chapters: facts ? facts.chapters.map((c) => ({ start: c.start, end: c.end, title: c.title })) : [],
         subtitles: [
           ...(facts ? facts.subtitles.map((t) => ({ language: t.language, title: t.title, embedded: true })) : []),
           ...item.subtitles.map((s, i) => ({

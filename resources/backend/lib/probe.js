@@ -1,6 +1,6 @@
 'use strict';
 // What the files themselves say: duration, picture size, audio and subtitle tracks
-// with their languages (ffprobe), and one poster frame per video (ffmpeg).
+// with their languages, chapters (ffprobe), and one poster frame per video (ffmpeg).
 //
 // Work runs after the scan, a few processes at a time at the lowest CPU priority, so
 // the machine and the page stay responsive while a large library is read. Results are
@@ -29,6 +29,8 @@ const PROBE_TIMEOUT_MS = 30000;
 const POSTER_TIMEOUT_MS = 60000;
 const MAX_OUTPUT = 4 * 1024 * 1024;
 const LANGUAGE = /^[A-Za-z]{2,3}(?:[-_][A-Za-z0-9]{1,8})*$/;
+const MAX_CHAPTERS = 1000;
+const MAX_SECONDS = 1e7;
 
 // One process per core, at most four: they run at the lowest priority, so they take
 // only the time nothing else wants.
@@ -194,7 +196,29 @@ function text(v, max = 200) {
   return typeof v === 'string' && v ? v.slice(0, max) : null;
 }
 
-// ffprobe's JSON (format and streams) -> the facts we keep, or null when it shows no
+// A chapter's title from its tags ("title", in whatever case the container spells it).
+function chapterTitle(tags) {
+  if (!tags || typeof tags !== 'object') return '';
+  const key = Object.keys(tags).find((k) => k.toLowerCase() === 'title');
+  return key && typeof tags[key] === 'string' ? tags[key].slice(0, 200) : '';
+}
+
+// Chapters as we keep them, [{ start, end, title }] in seconds, in order of start; those
+// whose times make no sense are left out. `pick(c)` reads one from its source form.
+function chapterList(list, pick) {
+  if (!Array.isArray(list)) return [];
+  const out = [];
+  for (const c of list) {
+    if (!c || typeof c !== 'object') continue;
+    const { start, end, title } = pick(c);
+    if (!Number.isFinite(start) || !Number.isFinite(end) || start < 0 || end < start || end >= MAX_SECONDS) continue;
+    out.push({ start, end, title: typeof title === 'string' ? title.slice(0, 200) : '' });
+    if (out.length === MAX_CHAPTERS) break;
+  }
+  return out.sort((a, b) => a.start - b.start);
+}
+
+// ffprobe's JSON (format, streams and chapters) -> the facts we keep, or null when it shows no
 // audio or video at all (not a media file).
 function factsFromProbe(json) {
   let data;
@@ -205,9 +229,9 @@ function factsFromProbe(json) {
   }
   const streams = Array.isArray(data && data.streams) ? data.streams : [];
   const format = data && typeof data.format === 'object' && data.format ? data.format : {};
-  const facts = { duration: null, width: null, height: null, audio: [], subtitles: [] };
+  const facts = { duration: null, width: null, height: null, audio: [], subtitles: [], chapters: [] };
   const duration = Number(format.duration);
-  if (Number.isFinite(duration) && duration > 0 && duration < 1e7) facts.duration = duration;
+  if (Number.isFinite(duration) && duration > 0 && duration < MAX_SECONDS) facts.duration = duration;
   let hasVideo = false;
   for (const s of streams) {
     if (!s || typeof s !== 'object') continue;
@@ -226,12 +250,16 @@ function factsFromProbe(json) {
   }
   if (!hasVideo && facts.audio.length === 0) return null;
   facts.hasVideo = hasVideo;
+  facts.chapters = chapterList(data.chapters, (c) => ({
+    start: Number(c.start_time), end: Number(c.end_time), title: chapterTitle(c.tags),
+  }));
   return facts;
 }
 
 // Version 1 kept any failure as the final answer: its entries without facts, and its
-// posters that failed, are tried again.
-const CACHE_VERSION = 2;
+// posters that failed, are tried again. Versions before 3 did not read chapters: their
+// facts are read again (recheck), and shown meanwhile; their posters are kept.
+const CACHE_VERSION = 3;
 
 function normalizeCache(raw) {
   const entries = {};
@@ -251,8 +279,10 @@ function normalizeCache(raw) {
         height: Number.isInteger(f.height) ? f.height : null,
         audio: Array.isArray(f.audio) ? f.audio.filter((t) => t && typeof t === 'object') : [],
         subtitles: Array.isArray(f.subtitles) ? f.subtitles.filter((t) => t && typeof t === 'object') : [],
+        chapters: chapterList(f.chapters, (c) => c),
         hasVideo: f.hasVideo === true,
       };
+      if (version < 3 || e.recheck === true) entry.recheck = true;
     } else if (version < 2) {
       continue;
     }
@@ -331,7 +361,7 @@ class MediaProbe {
   // Whether `item` has anything left to read: its facts, or its poster.
   _wanted(item) {
     const e = this._valid(item);
-    return !e || e.poster === null;
+    return !e || e.recheck === true || e.poster === null;
   }
 
   // Queues every item whose version has not been read yet, whose poster is still to
@@ -441,7 +471,7 @@ class MediaProbe {
     const known = this._valid(item);
     let facts;
     let poster;
-    if (known) {
+    if (known && !known.recheck) {
       ({ facts, poster } = known);
       if (poster !== null || !ffmpeg) return;
     } else {
@@ -451,13 +481,17 @@ class MediaProbe {
         return;
       }
       facts = probe.facts;
-      poster = facts && facts.hasVideo ? null : false;
+      // The same version of the file, read again: its poster, or that it has none, holds.
+      poster = !facts || !facts.hasVideo ? false : known ? known.poster : null;
     }
     let later = false;
     if (poster === null && ffmpeg) {
       const made = await this._makePoster(ffmpeg, item, facts.duration);
       if (made === LATER) later = true;
       else poster = made === MADE;
+    }
+    if (known && known.poster === true && poster !== true) {
+      await fsp.unlink(path.join(this.postersDir, `${item.id}.jpg`)).catch(() => {});
     }
     this.cache.data.entries[item.id] = { size: item.size, mtimeMs: item.mtimeMs, facts, poster };
     if (later) this._later(item);
@@ -472,7 +506,8 @@ class MediaProbe {
   // permissions fixed, without its modification time changing.
   async _probe(ffprobe, item) {
     if (item.size === 0) return { facts: null };
-    const args = ['-v', 'error', ...INPUT_LIMITS, '-print_format', 'json', '-show_format', '-show_streams', '--', INPUT_PATH];
+    const args = ['-v', 'error', ...INPUT_LIMITS, '-print_format', 'json', '-show_format', '-show_streams', '-show_chapters',
+      '--', INPUT_PATH];
     const r = await withInput(item.path, PROBE_TIMEOUT_MS, (input, msLeft) => (input ? run(ffprobe, args, msLeft, input) : null));
     if (!r || passing(r)) return { later: true };
     return { facts: r.code === 0 ? factsFromProbe(r.stdout.toString('utf8')) : null };
