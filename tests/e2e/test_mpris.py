@@ -29,6 +29,17 @@ class MediaControls(PlaybackCase):
                                check=False)
         return out.stdout.startswith('(true')
 
+    def bus(self, method, *args):
+        out = self.desktop.run('gdbus', 'call', '--session', '--dest', NAME, '--object-path', '/org/mpris/MediaPlayer2',
+                               '--method', method, *args, check=False)
+        return out.stdout.strip() if out.returncode == 0 else out.stderr.strip()
+
+    def get(self, prop):
+        return self.bus('org.freedesktop.DBus.Properties.Get', 'org.mpris.MediaPlayer2.Player', prop)
+
+    def set_rate(self, rate):
+        return self.bus('org.freedesktop.DBus.Properties.Set', 'org.mpris.MediaPlayer2.Player', 'Rate', f'<{rate}>')
+
     def advancing(self):
         """True when progress events keep coming with growing positions."""
         count = len(self.times())
@@ -81,6 +92,41 @@ class MediaControls(PlaybackCase):
         wait_for(lambda: not self.owned(), what='the name released after Escape')
         # The name goes at once; "closed" reaches the page through its web process, later.
         wait_for(lambda: self.types().count('closed') == 2, what='the second closed')
+
+
+    def test_the_desktop_sets_the_speed_and_goes_next_only_when_something_follows(self):
+        self.play(title='Sin siguiente')
+        wait_for(lambda: self.ctl('status') == 'Playing', what='Playing on the bus')
+        self.assertEqual(self.get('MinimumRate'), '(<0.5>,)')
+        self.assertEqual(self.get('MaximumRate'), '(<2.0>,)')
+        self.assertEqual(self.get('Rate'), '(<1.0>,)')
+        self.assertEqual(self.get('CanGoNext'), '(<false>,)')
+        # The speed is the player's: set from the bus, held to the range, and shown back.
+        for asked, shown in (('1.5', '(<1.5>,)'), ('5.0', '(<2.0>,)'), ('0.1', '(<0.5>,)'), ('1.25', '(<1.25>,)')):
+            self.assertEqual(self.set_rate(asked), '()')
+            wait_for(lambda: self.get('Rate') == shown, what=f'the rate {shown} after asking {asked}')
+        self.assertIn('InvalidArgs', self.bus('org.freedesktop.DBus.Properties.Set', 'org.mpris.MediaPlayer2.Player',
+                                              'Volume', '<0.5>'))  # the control bar's alone
+        # A rate of 0 pauses, as the protocol has it.
+        self.set_rate('0.0')
+        wait_for(lambda: self.ctl('status') == 'Paused', what='paused by a rate of 0')
+        self.assertEqual(self.get('Rate'), '(<1.25>,)')
+        # Nothing follows: Next does nothing.
+        self.assertEqual(self.bus('org.mpris.MediaPlayer2.Player.Next'), '()')
+        time.sleep(1.5)
+        self.assertNotIn('next', self.types())
+
+        # An episode with one after it: Next asks the page for it, once.
+        self.app.run_in_page("post('brindlemarPlayer', {action: 'play', url: 'http://127.0.0.1:47874/clip.webm', "
+                             "title: 'Episodio 1', next: 'Episodio 2'})")
+        wait_for(lambda: self.ctl('metadata', 'xesam:title') == 'Episodio 1', what='the episode on the bus')
+        wait_for(lambda: self.get('CanGoNext') == '(<true>,)', what='CanGoNext')
+        self.assertEqual(self.bus('org.mpris.MediaPlayer2.Player.Next'), '()')
+        wait_for(lambda: 'next' in self.types(), what='the page hearing next')
+        wait_for(lambda: self.get('CanGoNext') == '(<false>,)', what='nothing more to go to')
+        self.bus('org.mpris.MediaPlayer2.Player.Next')
+        time.sleep(1.5)
+        self.assertEqual(self.types().count('next'), 1)
 
 
 if __name__ == '__main__':

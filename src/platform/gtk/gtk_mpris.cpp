@@ -2,6 +2,8 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -18,8 +20,8 @@ constexpr const char* rootInterface = "org.mpris.MediaPlayer2";
 constexpr const char* playerInterface = "org.mpris.MediaPlayer2.Player";
 constexpr const char* desktopEntry = "com.brindlemar.app";
 
-// Volume and Rate are read-only here: the video's volume belongs to the control bar,
-// and the rate is always 1.
+// Volume is read-only here: the video's volume belongs to the control bar. Rate may
+// be set within MinimumRate and MaximumRate; the player's speed is what it shows.
 constexpr const char* introspection = R"(<node>
   <interface name="org.mpris.MediaPlayer2">
     <method name="Raise"/>
@@ -47,7 +49,7 @@ constexpr const char* introspection = R"(<node>
     <method name="OpenUri"><arg direction="in" name="Uri" type="s"/></method>
     <signal name="Seeked"><arg name="Position" type="x"/></signal>
     <property name="PlaybackStatus" type="s" access="read"/>
-    <property name="Rate" type="d" access="read"/>
+    <property name="Rate" type="d" access="readwrite"/>
     <property name="Metadata" type="a{sv}" access="read"/>
     <property name="Volume" type="d" access="read"/>
     <property name="Position" type="x" access="read"/>
@@ -115,6 +117,14 @@ public:
             g_variant_builder_add(&changed, "{sv}", "Metadata", metadata(info));
             any = true;
         }
+        if (info.rate != info_.rate) {
+            g_variant_builder_add(&changed, "{sv}", "Rate", g_variant_new_double(info.rate));
+            any = true;
+        }
+        if (info.canGoNext != info_.canGoNext) {
+            g_variant_builder_add(&changed, "{sv}", "CanGoNext", g_variant_new_boolean(info.canGoNext));
+            any = true;
+        }
         info_ = info;
         if (!any || !playerId_) {
             g_variant_builder_clear(&changed);
@@ -137,7 +147,7 @@ private:
     static void onBusAcquired(GDBusConnection* connection, const char*, gpointer data) {
         auto* self = static_cast<MprisPlayer*>(data);
         self->connection_ = ref(connection);
-        static const GDBusInterfaceVTable vtable = {onMethodCall, onGetProperty, nullptr, {}};
+        static const GDBusInterfaceVTable vtable = {onMethodCall, onGetProperty, onSetProperty, {}};
         self->rootId_ = g_dbus_connection_register_object(
             connection, objectPath, g_dbus_node_info_lookup_interface(nodeInfo(), rootInterface), &vtable, self,
             nullptr, nullptr);
@@ -163,13 +173,46 @@ private:
                 double position = self->commands_.position ? self->commands_.position() : 0.0;
                 return g_variant_new_int64(wholeMicroseconds(position));
             }
-            if (is("Rate") || is("MinimumRate") || is("MaximumRate") || is("Volume")) return g_variant_new_double(1.0);
-            if (is("CanGoNext") || is("CanGoPrevious")) return g_variant_new_boolean(FALSE);
+            if (is("Rate")) return g_variant_new_double(self->info_.rate);
+            if (is("MinimumRate")) return g_variant_new_double(Player::minRate);
+            if (is("MaximumRate")) return g_variant_new_double(Player::maxRate);
+            if (is("Volume")) return g_variant_new_double(1.0);
+            if (is("CanGoNext")) return g_variant_new_boolean(self->info_.canGoNext);
+            if (is("CanGoPrevious")) return g_variant_new_boolean(FALSE);
             if (is("CanPlay") || is("CanPause") || is("CanSeek") || is("CanControl"))
                 return g_variant_new_boolean(TRUE);
         }
         g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "Propiedad desconocida: %s", property);
         return nullptr;
+    }
+
+    // Only Rate is writable (GDBus refuses the others, and values of another type, by
+    // the introspection data). The new speed shows once the player reports it.
+    static gboolean onSetProperty(GDBusConnection*, const char*, const char*, const char*, const char* property,
+                                  GVariant* value, GError** error, gpointer data) {
+        auto* self = static_cast<MprisPlayer*>(data);
+        if (std::strcmp(property, "Rate") != 0 || !g_variant_is_of_type(value, G_VARIANT_TYPE_DOUBLE)) {
+            g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "Propiedad de solo lectura: %s",
+                        property);
+            return FALSE;
+        }
+        const double rate = g_variant_get_double(value);
+        if (!std::isfinite(rate)) {
+            g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Velocidad no válida");
+            return FALSE;
+        }
+        // A rate of 0 is a pause in this protocol; any other is held to the player's range.
+        std::function<void()> command;
+        if (rate == 0) {
+            command = self->commands_.pause;
+        } else {
+            command = [setRate = self->commands_.setRate,
+                       rate = std::clamp(rate, Player::minRate, Player::maxRate)] {
+                if (setRate) setRate(rate);
+            };
+        }
+        if (command) command();
+        return TRUE;
     }
 
     static void onMethodCall(GDBusConnection*, const char*, const char*, const char*, const char* method,
@@ -189,6 +232,7 @@ private:
         else if (is("Pause")) command = self->commands_.pause;
         else if (is("PlayPause")) command = self->commands_.playPause;
         else if (is("Stop")) command = self->commands_.stop;
+        else if (is("Next")) command = self->commands_.next;
         else if (is("Seek")) {
             gint64 offset = 0;
             g_variant_get(parameters, "(x)", &offset);
@@ -203,7 +247,8 @@ private:
                 if (setPosition) setPosition(track, static_cast<double>(position) / 1e6);
             };
         }
-        // Quit (CanQuit is false), Next and Previous (there is one video) do nothing.
+        // Quit (CanQuit is false) and Previous (nothing goes back) do nothing; Next does
+        // nothing either when nothing follows (CanGoNext is false).
         g_dbus_method_invocation_return_value(invocation, nullptr);
         if (command) command();
     }
