@@ -79,21 +79,23 @@ void runFfmpeg(const std::vector<std::string>& arguments, const fs::path& workin
 }
 
 // A Matroska clip of `seconds` with two audio tracks (spa, eng) in `audioCodec` and
-// the two SubRip files as subtitle tracks (spa, eng).
+// the two SubRip files as subtitle tracks (spa, eng); with the chapters of an FFmpeg
+// metadata file when one is given.
 void makeTracksClip(const fs::path& root, const std::string& name, int seconds,
                     const std::string& audioCodec, const std::string& spanishSrt,
-                    const std::string& englishSrt) {
+                    const std::string& englishSrt, const std::string& chapters = "") {
     const std::string duration = ":duration=" + std::to_string(seconds);
-    runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=320x180:rate=25" + duration,
-               "-f", "lavfi", "-i", "sine=frequency=440" + duration,
-               "-f", "lavfi", "-i", "sine=frequency=660" + duration,
-               "-i", spanishSrt, "-i", englishSrt,
-               "-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s", "-map", "4:s",
-               "-c:v", "libvpx", "-deadline", "realtime", "-cpu-used", "8", "-b:v", "200k", "-c:a", audioCodec, "-c:s", "srt",
-               "-metadata:s:a:0", "language=spa", "-metadata:s:a:1", "language=eng",
-               "-metadata:s:s:0", "language=spa", "-metadata:s:s:1", "language=eng",
-               name},
-              root);
+    std::vector<std::string> arguments{"-f", "lavfi", "-i", "testsrc=size=320x180:rate=25" + duration,
+                                       "-f", "lavfi", "-i", "sine=frequency=440" + duration,
+                                       "-f", "lavfi", "-i", "sine=frequency=660" + duration,
+                                       "-i", spanishSrt, "-i", englishSrt};
+    if (!chapters.empty()) arguments.insert(arguments.end(), {"-i", chapters, "-map_chapters", "5"});
+    arguments.insert(arguments.end(),
+                     {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s", "-map", "4:s",
+                      "-c:v", "libvpx", "-deadline", "realtime", "-cpu-used", "8", "-b:v", "200k", "-c:a", audioCodec,
+                      "-c:s", "srt", "-metadata:s:a:0", "language=spa", "-metadata:s:a:1", "language=eng",
+                      "-metadata:s:s:0", "language=spa", "-metadata:s:s:1", "language=eng", name});
+    runFfmpeg(arguments, root);
 }
 
 Media makeMedia() {
@@ -114,7 +116,10 @@ Media makeMedia() {
               "1\n00:00:00,000 --> 00:00:02,900\nUno\n\n2\n00:00:03,000 --> 00:00:05,900\nDos\n");
     writeFile(root / "en6.srt",
               "1\n00:00:00,000 --> 00:00:02,900\nOne\n\n2\n00:00:03,000 --> 00:00:05,900\nTwo\n");
-    makeTracksClip(root, "vorbis.mkv", 6, "libvorbis", "es6.srt", "en6.srt");
+    writeFile(root / "chapters.txt",
+              ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=3000\ntitle=Intro\n"
+              "[CHAPTER]\nTIMEBASE=1/1000\nSTART=3000\nEND=6000\ntitle=Resto\n");
+    makeTracksClip(root, "vorbis.mkv", 6, "libvorbis", "es6.srt", "en6.srt", "chapters.txt");
     writeFile(root / "beside.srt",
               "1\n00:00:00,000 --> 00:00:02,500\nHola desde el archivo de subtítulos\n\n"
               "2\n00:00:02,500 --> 00:00:06,000\nY esta es la segunda línea del archivo\n");

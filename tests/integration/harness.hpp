@@ -32,7 +32,8 @@ void postToMainLoop(std::function<void()> work);
 // Media made on first use in a temporary directory, removed when the tests end.
 struct Media {
     std::string clip;         // 5 s 320x180 Matroska: audio "spa", "eng"; subtitles "spa", "eng"
-    std::string vorbisClip;   // 6 s, the same tracks, in VP8, Vorbis and SubRip
+    std::string vorbisClip;   // 6 s, the same tracks, in VP8, Vorbis and SubRip; chapters
+                              // "Intro" (0 s) and "Resto" (3 s)
     std::string plainClip;    // 2 s, one untagged audio track, no subtitles
     std::string sideSubtitles;  // a SubRip file with cues all through the clips
     std::string notMedia;     // a text file with a video file's name

@@ -145,6 +145,7 @@ TEST(MpvPlayerMediaSelection, SubtitleFileIsOneMoreTrackMarkedExternal) {
 struct FailureCase {
     const char* name;
     std::function<std::string(const HttpServer&)> url;
+    PlaybackError reason;
 };
 
 class MpvPlayerFailure : public ::testing::TestWithParam<FailureCase> {};
@@ -160,6 +161,7 @@ TEST_P(MpvPlayerFailure, ItemFailsWithoutPlayingToTheEnd) {
     ASSERT_TRUE(spinUntil([&] { return !events.status.empty() && loaded; }));
     EXPECT_EQ(events.status, std::vector{ItemStatus::Failed});
     EXPECT_EQ(player->currentItem()->status(), ItemStatus::Failed);
+    EXPECT_EQ(player->currentItem()->error(), GetParam().reason);
     EXPECT_EQ(player->currentItem()->duration(), std::nullopt);
     EXPECT_EQ(player->currentItem()->mediaSelectionOptions(MediaCharacteristic::Audible), std::nullopt);
     ASSERT_TRUE(spinUntil([&] { return player->timeControlStatus() == TimeControlStatus::Paused; }));
@@ -180,11 +182,58 @@ TEST_P(MpvPlayerFailure, ItemFailsWithoutPlayingToTheEnd) {
 INSTANTIATE_TEST_SUITE_P(
     Urls, MpvPlayerFailure,
     ::testing::Values(
-        FailureCase{"MissingFile", [](const HttpServer&) { return fileUri(media().missing); }},
-        FailureCase{"NotMedia", [](const HttpServer&) { return fileUri(media().notMedia); }},
-        FailureCase{"NotAUrl", [](const HttpServer&) { return std::string("no scheme at all"); }},
-        FailureCase{"HttpNotFound", [](const HttpServer& server) { return server.url("/clip.mkv"); }}),
+        FailureCase{"MissingFile", [](const HttpServer&) { return fileUri(media().missing); },
+                    PlaybackError::NotFound},
+        FailureCase{"NotMedia", [](const HttpServer&) { return fileUri(media().notMedia); },
+                    PlaybackError::UnrecognisedFormat},
+        FailureCase{"NotAUrl", [](const HttpServer&) { return std::string("no scheme at all"); },
+                    PlaybackError::NotFound},
+        FailureCase{"HttpNotFound", [](const HttpServer& server) { return server.url("/clip.mkv"); },
+                    PlaybackError::NotFound},
+        // Nothing listens on port 1.
+        FailureCase{"ConnectionRefused", [](const HttpServer&) { return std::string("http://127.0.0.1:1/clip.mkv"); },
+                    PlaybackError::Network}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// What the viewer sets (speed, volume past 100 %, mute, delays, subtitle size, night
+// mode) reaches mpv and reads back from it; the chapters are mpv's.
+TEST(MpvPlayerSettings, ReadBackFromMpvWithTheChapters) {
+    auto player = playerFor(media().vorbisClip);
+    int changes = 0;
+    auto observation = player->observeSettings([&] { ++changes; });
+    player->setRate(1.5);
+    player->setVolume(1.4);
+    player->setMuted(true);
+    player->setSubtitleDelay(-0.3);
+    player->setAudioDelay(0.2);
+    player->setSubtitleScale(1.6);
+    player->setNightMode(true);
+    player->play();
+
+    const std::vector<Chapter> chapters{{0, "Intro"}, {3, "Resto"}};
+    ASSERT_TRUE(spinUntil([&] { return player->currentItem()->chapters() == chapters; }))
+        << player->currentItem()->chapters().size() << " chapters";
+    ASSERT_TRUE(spinUntil([&] { return player->timeControlStatus() == TimeControlStatus::Playing; }));
+    spinFor(300ms);
+    EXPECT_DOUBLE_EQ(player->rate(), 1.5);
+    EXPECT_NEAR(player->volume().value_or(0), 1.4, 1e-9);
+    EXPECT_TRUE(player->muted());
+    EXPECT_NEAR(player->subtitleDelay(), -0.3, 1e-9);
+    EXPECT_NEAR(player->audioDelay(), 0.2, 1e-9);
+    EXPECT_NEAR(player->subtitleScale(), 1.6, 1e-9);
+    EXPECT_TRUE(player->nightMode());
+    EXPECT_EQ(player->hardwareDecoder(), "") << "the software renderer decodes in software";
+    EXPECT_GT(changes, 0);
+
+    // Out of range: held to the ends.
+    player->setRate(8);
+    player->setVolume(9);
+    EXPECT_DOUBLE_EQ(player->rate(), Player::maxRate);
+    EXPECT_DOUBLE_EQ(player->volume().value_or(0), Player::maxVolume);
+    observation.reset();
+    player.reset();
+    EXPECT_TRUE(released());
+}
 
 // The service's cookie goes with the player's HTTP requests to its origin, and
 // nowhere else.

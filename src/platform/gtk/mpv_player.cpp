@@ -69,6 +69,12 @@ bool sameOrigin(const std::string& url, const std::string& origin) {
     return a && a == originOf(origin);
 }
 
+// mpv keeps delays and the subtitle size in single precision: read back to the
+// thousandth, they are the values that were set.
+double thousandths(double value) {
+    return std::round(value * 1000) / 1000;
+}
+
 std::optional<std::string> environment(const char* name) {
     const char* value = std::getenv(name);
     return value && *value ? std::optional<std::string>(value) : std::nullopt;
@@ -509,15 +515,15 @@ void MpvPlayer::propertyChanged(const MpvEvent& event) {
         settingsChanged();
         break;
     case observedSubDelay:
-        if (number) subtitleDelay_ = *number;
+        if (number) subtitleDelay_ = thousandths(*number);
         settingsChanged();
         break;
     case observedAudioDelay:
-        if (number) audioDelay_ = *number;
+        if (number) audioDelay_ = thousandths(*number);
         settingsChanged();
         break;
     case observedSubScale:
-        if (number) subtitleScale_ = *number;
+        if (number) subtitleScale_ = thousandths(*number);
         settingsChanged();
         break;
     case observedChapterList:
