@@ -73,6 +73,8 @@ test('chapters come with each item, and facts kept by an older version are read 
   ]);
   assert.deepEqual(lib.Sencillo.chapters, []);
   assert.deepEqual([lib.Capitulos.duration, lib.Capitulos.width], [6, 320]);
+  // The video's codec comes with the facts read again: the page names it when it cannot play.
+  assert.equal(lib.Capitulos.videoCodec, 'h264');
   // Read again by ffprobe, but its poster was kept, not made again.
   assert.deepEqual([runs(log, 'ffprobe', 'Capitulos.mkv'), runs(log, 'ffmpeg', 'Capitulos.mkv')], [1, 0]);
   assert.ok(lib.Capitulos.poster);

@@ -241,6 +241,7 @@ class Library {
         probed: facts !== null,
         width: facts ? facts.width : null,
         height: facts ? facts.height : null,
+        videoCodec: facts ? facts.videoCodec : null,
         audio: facts ? facts.audio.map((t) => ({ language: t.language, title: t.title })) : [],
         chapters: facts ? facts.chapters.map((c) => ({ start: c.start, end: c.end, title: c.title })) : [],
         subtitles: [

@@ -229,7 +229,7 @@ function factsFromProbe(json) {
   }
   const streams = Array.isArray(data && data.streams) ? data.streams : [];
   const format = data && typeof data.format === 'object' && data.format ? data.format : {};
-  const facts = { duration: null, width: null, height: null, audio: [], subtitles: [], chapters: [] };
+  const facts = { duration: null, width: null, height: null, videoCodec: null, audio: [], subtitles: [], chapters: [] };
   const duration = Number(format.duration);
   if (Number.isFinite(duration) && duration > 0 && duration < MAX_SECONDS) facts.duration = duration;
   let hasVideo = false;
@@ -238,6 +238,7 @@ function factsFromProbe(json) {
     const attached = s.disposition && s.disposition.attached_pic === 1;
     if (s.codec_type === 'video' && !attached) {
       hasVideo = true;
+      if (facts.videoCodec === null) facts.videoCodec = text(s.codec_name, 32) || null;
       if (facts.width === null && Number.isInteger(s.width) && s.width > 0 && Number.isInteger(s.height) && s.height > 0) {
         facts.width = s.width;
         facts.height = s.height;
@@ -257,8 +258,9 @@ function factsFromProbe(json) {
 }
 
 // Version 1 kept any failure as the final answer: its entries without facts, and its
-// posters that failed, are tried again. Versions before 3 did not read chapters: their
-// facts are read again (recheck), and shown meanwhile; their posters are kept.
+// posters that failed, are tried again. Versions before 3 did not read chapters or the
+// video's codec: their facts are read again (recheck), and shown meanwhile; their
+// posters are kept.
 const CACHE_VERSION = 3;
 
 function normalizeCache(raw) {
@@ -277,6 +279,7 @@ function normalizeCache(raw) {
         duration: Number.isFinite(f.duration) && f.duration > 0 ? f.duration : null,
         width: Number.isInteger(f.width) ? f.width : null,
         height: Number.isInteger(f.height) ? f.height : null,
+        videoCodec: typeof f.videoCodec === 'string' && f.videoCodec ? f.videoCodec.slice(0, 32) : null,
         audio: Array.isArray(f.audio) ? f.audio.filter((t) => t && typeof t === 'object') : [],
         subtitles: Array.isArray(f.subtitles) ? f.subtitles.filter((t) => t && typeof t === 'object') : [],
         chapters: chapterList(f.chapters, (c) => c),
