@@ -190,6 +190,7 @@ void AppDelegate::stopNative(bool notify) {
     nextUpSecondsLeft = 0;
     nextUpCancelled = false;
     nextSent = false;
+    nativeEnded = false;
     skipIntroShown = false;
 
     withdrawNowPlaying();

@@ -25,6 +25,7 @@ std::optional<double> knownDuration(const Player& player) {
 }  // namespace
 
 void AppDelegate::updateNextUp(double seconds) {
+    nativeEnded = false;  // ticks come only while it plays
     if (!player || !nextTitle || nextUpCancelled || nextSent || !std::isfinite(seconds)) return;
     const bool shown = nextUpSecondsLeft > 0;
     std::optional<double> duration = knownDuration(*player);
@@ -40,6 +41,7 @@ void AppDelegate::updateNextUp(double seconds) {
 }
 
 void AppDelegate::playbackReachedEnd() {
+    nativeEnded = true;
     nativeEvent("ended", "");
     if (!player || !nextTitle || nextUpCancelled || nextSent || nextUpSecondsLeft > 0) return;
     std::optional<double> duration = knownDuration(*player);
@@ -67,15 +69,23 @@ void AppDelegate::nextUpTick(std::uint64_t generation, std::uint64_t countdown) 
     // A countdown of another playback, or one stopped since, ends here.
     if (generation != playbackGeneration || countdown != nextUpCountdown || nextUpSecondsLeft <= 0) return;
     if (!player || !playerView || !nextTitle) return;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    auto again = [this, weak, generation, countdown] {
+        platform_.after(countdownStep, [weak, generation, countdown] {
+            if (auto self = weak.lock()) self->nextUpTick(generation, countdown);
+        });
+    };
+    // Paused before the end, the viewer has stopped to look: the countdown waits.
+    if (!nativeEnded && player->timeControlStatus() == TimeControlStatus::Paused) {
+        again();
+        return;
+    }
     if (nextUpSecondsLeft == 1) {
         playNext();  // takes the card away
         return;
     }
     playerView->showNextUp(*nextTitle, --nextUpSecondsLeft);
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
-    platform_.after(countdownStep, [weak, generation, countdown] {
-        if (auto self = weak.lock()) self->nextUpTick(generation, countdown);
-    });
+    again();
 }
 
 void AppDelegate::hideNextUp(bool cancelled) {

@@ -61,6 +61,7 @@ public:
     double nextUpFrom = 0;                     // a position before this takes the card away
     bool nextUpCancelled = false;              // "Cancelar": not shown again for this playback
     bool nextSent = false;                     // the page has heard {type:'next'}
+    bool nativeEnded = false;                  // played to its end, and not playing since
 
     // ---- the player's remembered volume and mute --------------------------------
     PlayerPreferences playerPreferences;       // applied to every new player

@@ -12,6 +12,7 @@ protected:
         app->startNative(*parseUrl("http://127.0.0.1:47874/media/1"), 0, "Episodio 1", "original", "off", "",
                          next);
         platform.lastPlayer().duration = duration;
+        platform.lastPlayer().timeControl = TimeControlStatus::Playing;
         platform.calls.clear();
         platform.scripts.clear();
     }
@@ -90,6 +91,14 @@ TEST_F(NextEpisodeTest, TheCountdownAndEveryWayItStops) {
         {"the desktop's Next before the last seconds", n, 600.0,
          steps({at(100), [&] { platform.nowPlaying.back()->commands.next(); }, at(590), wait(30s)}),
          {"next"}, {}},
+        {"paused before the end: the count waits for play", n, 600.0,
+         steps({at(590), wait(3s), [&] { platform.lastPlayer().timeControl = TimeControlStatus::Paused; }, wait(20s),
+                [&] { platform.lastPlayer().timeControl = TimeControlStatus::Playing; }, wait(8s)}),
+         {"next"}, {"10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "hidden"}},
+        {"paused at the end: the count runs on", n, 600.0,
+         steps({at(598), wait(1s), [&] { platform.lastPlayer().timeControl = TimeControlStatus::Paused; },
+                [&] { end(); }, wait(10s)}),
+         {"ended", "next"}, {"10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "hidden"}},
         {"playback closed while counting", n, 600.0, steps({at(590), wait(3s), [&] { app->closeNative(); }, wait(30s)}),
          {"closed"}, {"10", "9", "8", "7"}},
         {"another video while counting", n, 600.0,

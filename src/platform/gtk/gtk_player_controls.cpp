@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/media_time.hpp"
+#include "player/chapters.hpp"
 #include "player/language_selection.hpp"
 #include "player/player_keys.hpp"
 #include "player/player_steps.hpp"
@@ -202,7 +203,7 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                               seconds = std::clamp(share, 0.0, 1.0) * self->duration_;
                           }
                           std::string text = clockText(seconds);
-                          std::string chapter = self->chapterAt(seconds);
+                          std::string chapter = self->chapterTitleAt(seconds);
                           if (!chapter.empty()) text += " \u00b7 " + chapter;
                           gtk_tooltip_set_text(tooltip, text.c_str());
                           return TRUE;
@@ -660,39 +661,30 @@ void PlayerControls::seekBy(double seconds) {
     player->seek(target);
 }
 
-// The next chapter, or back to the start of this one; from its first seconds, back
-// to the one before.
+// The next chapter, or back to the start of this one (to the one before from its
+// first seconds).
 void PlayerControls::stepChapter(int direction) {
     auto player = player_.lock();
     if (!player || chapters_.empty()) {
         showMessage("Este vídeo no tiene capítulos");
         return;
     }
-    std::optional<std::size_t> target;
-    if (direction > 0) {
-        for (std::size_t i = 0; i < chapters_.size() && !target; ++i)
-            if (chapters_[i].start > lastPosition_ + 0.5) target = i;
-        if (!target) {
-            showMessage("No hay más capítulos");
-            return;
-        }
-    } else {
-        std::size_t current = 0;
-        for (std::size_t i = 0; i < chapters_.size(); ++i)
-            if (chapters_[i].start <= lastPosition_ + 0.5) current = i;
-        target = lastPosition_ - chapters_[current].start > 3.0 || current == 0 ? current : current - 1;
+    std::optional<double> target = chapterStepTarget(chapters_, lastPosition_, direction);
+    if (!target) {
+        if (direction > 0) showMessage("No hay más capítulos");
+        return;
     }
-    lastPosition_ = chapters_[*target].start;
-    player->seek(lastPosition_);
-    const std::string& title = chapters_[*target].title;
-    showMessage("Capítulo " + std::to_string(*target + 1) + (title.empty() ? "" : ": " + title));
+    lastPosition_ = *target;
+    player->seek(*target);
+    if (std::optional<std::size_t> index = brindlemar::chapterAt(chapters_, *target)) {
+        const std::string& title = chapters_[*index].title;
+        showMessage("Capítulo " + std::to_string(*index + 1) + (title.empty() ? "" : ": " + title));
+    }
 }
 
-std::string PlayerControls::chapterAt(double seconds) const {
-    std::string title;
-    for (const Chapter& chapter : chapters_)
-        if (chapter.start <= seconds) title = chapter.title;
-    return title;
+std::string PlayerControls::chapterTitleAt(double seconds) const {
+    std::optional<std::size_t> index = brindlemar::chapterAt(chapters_, seconds);
+    return index ? chapters_[*index].title : std::string();
 }
 
 void PlayerControls::refreshTime(double seconds) {

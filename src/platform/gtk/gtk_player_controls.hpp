@@ -69,7 +69,7 @@ private:
     void changeVolume(int direction);
     void refreshSettings();
     void refreshChapters(const std::vector<Chapter>& chapters);
-    std::string chapterAt(double seconds) const;
+    std::string chapterTitleAt(double seconds) const;
     GtkWidget* buildSettingsPopover(GtkWidget* button);
     void setHelpVisible(bool visible);
     void scheduleHide();
