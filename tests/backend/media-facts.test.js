@@ -12,17 +12,7 @@ const { parseEpisode, nextEpisodes } = require('../../resources/backend/lib/seri
 const { findTool } = require('../../resources/backend/lib/probe');
 const { tempTree, startService, request, getJson, scanned } = require('./support/service');
 
-function which(name) {
-  for (const dir of (process.env.PATH || '').split(':')) {
-    if (dir && fs.existsSync(path.join(dir, name))) return path.join(dir, name);
-  }
-  return null;
-}
-const FFMPEG = which('ffmpeg');
-const FFPROBE = which('ffprobe');
-const missing = FFMPEG && FFPROBE ? false : 'needs Debian\'s ffmpeg package';
-// The test command installs every tool: one missing fails the run, never a skip.
-if (missing) throw new Error(missing);
+const { FFMPEG, FFPROBE } = require('./support/media');
 
 // A 4 s clip: a test pattern, Spanish and English audio, an embedded French subtitle.
 function makeClip(file, { seconds = 4 } = {}) {
