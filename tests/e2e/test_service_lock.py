@@ -25,7 +25,8 @@ fs.writeFileSync(path.join(dir, 'start.json'), JSON.stringify({ pid: process.pid
 const hasSecret = (req) => token !== null && (req.headers.cookie || '').split(';')
   .some((c) => c.trim() === `brindlemar_token=${token}`);
 const createServer = http.createServer;
-http.createServer = (listener) => createServer((req, res) => {
+http.createServer = (...args) => createServer(...args.slice(0, -1), (req, res) => {
+  const listener = args[args.length - 1];
   fs.appendFileSync(path.join(dir, 'requests.jsonl'),
     JSON.stringify({ method: req.method, url: req.url, secret: hasSecret(req), agent: req.headers['user-agent'] || '' }) + '\n');
   if (req.url === '/__probe' && hasSecret(req)) {

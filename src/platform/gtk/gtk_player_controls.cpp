@@ -45,7 +45,7 @@ std::string trackLabel(const MediaOption& option, std::size_t index) {
 // accessibility bridge keeps for some fifteen seconds the accessible object of a
 // widget that it handed to a screen reader before it had cached it, and caches it
 // meanwhile; every reader that connects in that time reads the state of each cached
-// object. GTK's own accessibles for labels, buttons and menu items cannot answer
+// object. GTK's own accessibles for labels, buttons, menu items and sliders cannot answer
 // without their widget: they print a critical and give no state at all (a popover's
 // prints one more). The widgets made here answer "defunct", as GTK's other
 // accessibles of a destroyed widget do. GTK's volume button is not used: its popover
@@ -93,6 +93,70 @@ GtkWidget* defunctSafe(GType widget, GType accessible) {
             GSIZE_TO_POINTER(safeAccessible));
     }
     return GTK_WIDGET(g_object_new(type, nullptr));
+}
+
+// A slider's value as a screen reader reads it: GTK's range accessible asks the widget
+// for its adjustment without checking that it is still there. Once it is gone, these
+// answer nothing (and set nothing); before, GTK's own answer.
+const AtkValueIface* rangeValue = nullptr;
+
+bool rangeGone(AtkValue* value) {
+    return !gtk_accessible_get_widget(GTK_ACCESSIBLE(value));
+}
+
+void safeValueInit(gpointer iface, gpointer) {
+    auto* value = static_cast<AtkValueIface*>(iface);
+    rangeValue = static_cast<const AtkValueIface*>(g_type_interface_peek_parent(iface));
+    value->get_current_value = [](AtkValue* v, GValue* out) {
+        if (!rangeGone(v)) rangeValue->get_current_value(v, out);
+    };
+    value->get_maximum_value = [](AtkValue* v, GValue* out) {
+        if (!rangeGone(v)) rangeValue->get_maximum_value(v, out);
+    };
+    value->get_minimum_value = [](AtkValue* v, GValue* out) {
+        if (!rangeGone(v)) rangeValue->get_minimum_value(v, out);
+    };
+    value->get_minimum_increment = [](AtkValue* v, GValue* out) {
+        if (!rangeGone(v)) rangeValue->get_minimum_increment(v, out);
+    };
+    value->set_current_value = [](AtkValue* v, const GValue* in) -> gboolean {
+        return !rangeGone(v) && rangeValue->set_current_value(v, in);
+    };
+    value->get_value_and_text = [](AtkValue* v, gdouble* number, gchar** text) {
+        if (number) *number = 0;
+        if (text) *text = nullptr;
+        if (!rangeGone(v)) rangeValue->get_value_and_text(v, number, text);
+    };
+    value->get_range = [](AtkValue* v) -> AtkRange* { return rangeGone(v) ? nullptr : rangeValue->get_range(v); };
+    value->get_increment = [](AtkValue* v) -> gdouble { return rangeGone(v) ? 0 : rangeValue->get_increment(v); };
+    value->set_value = [](AtkValue* v, gdouble number) {
+        if (!rangeGone(v)) rangeValue->set_value(v, number);
+    };
+}
+
+// A horizontal slider from `min` to `max` in steps of `step` (values rounded as GTK's
+// own gtk_scale_new_with_range rounds them), safe for screen readers after it goes.
+GtkWidget* safeScale(double min, double max, double step) {
+    GType type = g_type_from_name("BrindlemarScale");
+    if (!type) {
+        GType accessible = subclass(
+            GTK_TYPE_SCALE_ACCESSIBLE, "BrindlemarScaleAccessible",
+            [](gpointer klass, gpointer) { ATK_OBJECT_CLASS(klass)->ref_state_set = stateOrDefunct; }, nullptr);
+        const GInterfaceInfo value{safeValueInit, nullptr, nullptr};
+        g_type_add_interface_static(accessible, ATK_TYPE_VALUE, &value);
+        type = subclass(
+            GTK_TYPE_SCALE, "BrindlemarScale",
+            [](gpointer klass, gpointer data) {
+                gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), GPOINTER_TO_SIZE(data));
+            },
+            GSIZE_TO_POINTER(accessible));
+    }
+    GtkAdjustment* adjustment = gtk_adjustment_new(min, min, max, step, 10 * step, 0);
+    GtkWidget* scale =
+        GTK_WIDGET(g_object_new(type, "orientation", GTK_ORIENTATION_HORIZONTAL, "adjustment", adjustment, nullptr));
+    const int digits = step >= 1 ? 0 : std::min(5, static_cast<int>(std::ceil(-std::log10(step))));
+    gtk_scale_set_digits(GTK_SCALE(scale), digits);
+    return scale;
 }
 
 GtkWidget* menuButton(const char* label) {
@@ -185,7 +249,7 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
 
     elapsed_ = safeLabel("0:00");
     total_ = safeLabel("0:00");
-    seekBar_ = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 0, 1, 1);
+    seekBar_ = safeScale(0, 1, 1);
     gtk_scale_set_draw_value(GTK_SCALE(seekBar_), FALSE);
     gtk_widget_set_hexpand(seekBar_, TRUE);
     if (AtkObject* accessible = gtk_widget_get_accessible(seekBar_)) atk_object_set_name(accessible, "Posición");
@@ -220,7 +284,7 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                       }), this);
     // A slider in the bar, not GTK's volume button (see defunctSafe). Past the mark
     // at 100 % the sound is boosted.
-    volume_ = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 0, Player::maxVolume, volumeStep);
+    volume_ = safeScale(0, Player::maxVolume, volumeStep);
     gtk_scale_set_draw_value(GTK_SCALE(volume_), FALSE);
     gtk_scale_add_mark(GTK_SCALE(volume_), 1.0, GTK_POS_BOTTOM, nullptr);
     gtk_widget_set_size_request(volume_, 96, -1);
@@ -278,9 +342,12 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
                           if (action) action();  // may destroy these controls
                       }), this);
 
+    // A click leaves the keyboard where it was: only Tab brings it into the bar.
     for (GtkWidget* w : {playButton_, elapsed_, seekBar_, total_, muteButton_, volume_, speedButton_, settingsButton,
-                         audioButton, subtitleButton, fullscreenButton_, pipButton_})
+                         audioButton, subtitleButton, fullscreenButton_, pipButton_}) {
+        gtk_widget_set_focus_on_click(w, FALSE);
         gtk_box_pack_start(GTK_BOX(bar), w, w == seekBar_, w == seekBar_, 0);
+    }
     gtk_widget_show_all(revealer);
     gtk_widget_set_no_show_all(pipButton_, TRUE);
     gtk_widget_hide(pipButton_);
@@ -485,17 +552,18 @@ void PlayerControls::scheduleHide() {
     hideSource_ = g_timeout_add(hideAfterMs, [](gpointer d) -> gboolean {
         auto* self = static_cast<PlayerControls*>(d);
         self->hideSource_ = 0;
-        // A paused video keeps its controls in sight, and so does a control in use:
-        // one that has the keyboard, or an open menu or popover.
+        // A paused video keeps its controls in sight, and so does an open menu or
+        // popover of the bar.
         auto player = self->player_.lock();
-        GtkWidget* toplevel = gtk_widget_get_toplevel(self->revealer_.get());
-        GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
-        const bool inUse = focus && gtk_widget_is_ancestor(focus, self->revealer_.get()) &&
-                           gtk_widget_has_visible_focus(focus);
-        if (inUse) {
+        if (gtk_grab_get_current()) {
             self->scheduleHide();
         } else if (player && player->timeControlStatus() != TimeControlStatus::Paused) {
             self->setRevealed(false);
+            // The keyboard leaves the hidden bar: Space and Return are the player's again.
+            GtkWidget* toplevel = gtk_widget_get_toplevel(self->revealer_.get());
+            GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
+            if (focus && gtk_widget_is_ancestor(focus, self->revealer_.get()))
+                gtk_window_set_focus(GTK_WINDOW(toplevel), nullptr);
         }
         return G_SOURCE_REMOVE;
     }, this);

@@ -384,6 +384,8 @@ MpvPlayer::~MpvPlayer() {
 
 void MpvPlayer::started(mpv_handle* handle) {
     if (!handle) {
+        // mpv could not set up its outputs (or anything else) for this instance.
+        state_->error = PlaybackError::OutputFailed;
         fail("the player could not start");
         return;
     }
@@ -407,7 +409,6 @@ void MpvPlayer::load() {
 
 void MpvPlayer::fail(const char* reason) {
     g_message("Reproducción nativa: %s", reason);
-    if (state_->error == PlaybackError::Unknown) state_->error = PlaybackError::OutputFailed;
     wantsToPlay_ = false;
     if (state_->status == ItemStatus::Unknown) {
         setStatus(ItemStatus::Failed);
