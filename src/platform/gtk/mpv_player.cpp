@@ -421,6 +421,13 @@ void MpvPlayer::fail(const char* reason) {
 
 void MpvPlayer::handle(const std::vector<MpvEvent>& events) {
     if (!handle_) return;
+    // mpv hands out its messages after its other events: a failure's own words may
+    // come behind it in the batch, and are taken first.
+    for (const MpvEvent& event : events) {
+        if (event.id != MPV_EVENT_LOG_MESSAGE || !event.text) continue;
+        recentMessages_.push_back(*event.text);
+        if (recentMessages_.size() > 12) recentMessages_.pop_front();
+    }
     for (const MpvEvent& event : events) handle(event);
     updateTimeControlStatus();
 }
@@ -446,12 +453,6 @@ void MpvPlayer::handle(const MpvEvent& event) {
         break;
     case MPV_EVENT_END_FILE:
         fileEnded(event);
-        break;
-    case MPV_EVENT_LOG_MESSAGE:
-        if (event.text) {
-            recentMessages_.push_back(*event.text);
-            if (recentMessages_.size() > 12) recentMessages_.pop_front();
-        }
         break;
     default:
         break;
