@@ -61,20 +61,38 @@ def make_pages(root):
 
 
 class PlayerFeatures(unittest.TestCase):
-    def setUp(self):
-        self.desktop = Desktop()
-        self.addCleanup(self.desktop.close)
-        self.desktop.start_mock('screensaver')
-        self.pages = make_pages(self.desktop.root)
-        self.tree = AppTree(self.desktop)
-        self.launch()
+    """One desktop and one running shell for the whole class: each test starts a
+    playback of its own, which replaces the one before."""
 
-    def launch(self):
-        self.app = App(self.desktop, self.tree, pages=self.pages)
-        self.since = len(self.events())
-        self.addCleanup(self.app.stop)
-        self.wid = self.app.main_window()
-        self.app.wait_report(lambda r: r.get('event') == 'loaded', what='the page')
+    @classmethod
+    def setUpClass(cls):
+        cls.desktop = Desktop()
+        try:
+            cls.desktop.start_mock('screensaver')
+            cls.pages = make_pages(cls.desktop.root)
+            cls.tree = AppTree(cls.desktop)
+            cls.app = None
+            cls.launch()
+        except BaseException:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            if cls.app:
+                cls.app.stop()  # fails on any critical or warning the shell printed
+        finally:
+            cls.desktop.close()
+
+    def setUp(self):
+        self.mark()
+
+    @classmethod
+    def launch(cls):
+        cls.app = App(cls.desktop, cls.tree, pages=cls.pages)
+        cls.wid = cls.app.main_window()
+        cls.app.wait_report(lambda r: r.get('event') == 'loaded', what='the page')
 
     # ---- helpers ----
     def events(self, kind=None):
@@ -89,7 +107,7 @@ class PlayerFeatures(unittest.TestCase):
 
     def mark(self):
         """Later waits look only at events from now on."""
-        self.since = len(self.events())
+        type(self).since = len(self.events())
 
     def wait_time(self, predicate, what, timeout=30):
         return wait_for(lambda: [e for e in self.events()[self.since:]
@@ -212,7 +230,11 @@ class PlayerFeatures(unittest.TestCase):
         wait_for(lambda: os.path.exists(settings) and 'volume=0.8' in open(settings).read(),
                  what='the volume written')
         self.app.stop()
-
+        # The next shell's fixture service starts afresh: it would run again every
+        # command queued for the page so far, and the page's reports would mix.
+        for name in ('commands.txt', 'reports.jsonl'):
+            os.remove(os.path.join(self.app.reports, name))
+        type(self).app = None
         self.launch()
         self.play()
         self.wait_time(lambda p: p > 0.5, 'playback after the second launch')
