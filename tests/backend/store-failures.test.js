@@ -63,13 +63,19 @@ test('a data folder that refuses writes: the change is kept, told to the page, r
   assert.equal(readJson(path.join(dataDir, 'state.json')).data.prefs.audio, 'de');
 });
 
-test('flush() writes again what an earlier save could not', async () => {
+// A store whose file is in a folder of its own, and the errors it reported, in order.
+function storeInFolder() {
   const dir = path.join(tempTree(), 'gone');
   fs.mkdirSync(dir);
   const file = path.join(dir, 'state.json');
   const store = new JsonStore(file, (raw) => raw || { n: 0 });
   const errors = [];
   store.onErrorChange = (err) => errors.push(err && err.code);
+  return { dir, file, store, errors };
+}
+
+test('flush() writes again what an earlier save could not', async () => {
+  const { dir, file, store, errors } = storeInFolder();
   fs.rmSync(dir, { recursive: true }); // every write fails, whoever we run as
   store.data.n = 7;
   await store.changed();
@@ -89,12 +95,7 @@ test('a failed save lands as soon as the folder takes writes again, not at its n
     const end = Date.now() + 150;
     while (Date.now() < end) await new Promise((r) => setImmediate(r));
   };
-  const dir = path.join(tempTree(), 'gone');
-  fs.mkdirSync(dir);
-  const file = path.join(dir, 'state.json');
-  const store = new JsonStore(file, (raw) => raw || { n: 0 });
-  const errors = [];
-  store.onErrorChange = (err) => errors.push(err && err.code);
+  const { dir, file, store, errors } = storeInFolder();
   fs.rmSync(dir, { recursive: true });
   store.data.n = 3;
   await store.changed();

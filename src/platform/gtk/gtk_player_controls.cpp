@@ -22,13 +22,6 @@ constexpr guint messageMs = 1500;
 constexpr double keySeekSeconds = 10.0;
 constexpr double volumeStep = 0.05;
 
-// What a track menu entry selects.
-struct TrackChoice {
-    PlayerControls* controls;
-    std::optional<std::size_t> index;
-    MediaCharacteristic characteristic;
-};
-
 std::string trackLabel(const MediaOption& option, std::size_t index) {
     std::string tag = option.extendedLanguageTag.value_or(option.localeIdentifier.value_or(""));
     std::string label = tag.empty() ? "Pista " + std::to_string(index + 1) : languageDisplayName(tag);
@@ -77,20 +70,22 @@ GType subclass(GType base, const char* name, GClassInitFunc classInit, gpointer 
 
 // A new widget of the subclass "Brindlemar<Name>" of the GTK widget type `widget`
 // ("Gtk<Name>"), whose accessible is a subclass of `accessible` (the one GTK gives
-// `widget`) that answers "defunct" once the widget is gone.
-GtkWidget* defunctSafe(GType widget, GType accessible) {
+// `widget`) that answers "defunct" once the widget is gone. `safeAccessible` may make
+// more of that accessible safe (see safeScale); it is called once, with its type.
+GtkWidget* defunctSafe(GType widget, GType accessible, void (*safeAccessible)(GType) = nullptr) {
     const std::string name = std::string("Brindlemar") + (g_type_name(widget) + 3);
     GType type = g_type_from_name(name.c_str());
     if (!type) {
-        GType safeAccessible = subclass(
+        GType safe = subclass(
             accessible, (name + "Accessible").c_str(),
             [](gpointer klass, gpointer) { ATK_OBJECT_CLASS(klass)->ref_state_set = stateOrDefunct; }, nullptr);
+        if (safeAccessible) safeAccessible(safe);
         type = subclass(
             widget, name.c_str(),
             [](gpointer klass, gpointer data) {
                 gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), GPOINTER_TO_SIZE(data));
             },
-            GSIZE_TO_POINTER(safeAccessible));
+            GSIZE_TO_POINTER(safe));
     }
     return GTK_WIDGET(g_object_new(type, nullptr));
 }
@@ -137,23 +132,11 @@ void safeValueInit(gpointer iface, gpointer) {
 // A horizontal slider from `min` to `max` in steps of `step` (values rounded as GTK's
 // own gtk_scale_new_with_range rounds them), safe for screen readers after it goes.
 GtkWidget* safeScale(double min, double max, double step) {
-    GType type = g_type_from_name("BrindlemarScale");
-    if (!type) {
-        GType accessible = subclass(
-            GTK_TYPE_SCALE_ACCESSIBLE, "BrindlemarScaleAccessible",
-            [](gpointer klass, gpointer) { ATK_OBJECT_CLASS(klass)->ref_state_set = stateOrDefunct; }, nullptr);
+    GtkWidget* scale = defunctSafe(GTK_TYPE_SCALE, GTK_TYPE_SCALE_ACCESSIBLE, [](GType accessible) {
         const GInterfaceInfo value{safeValueInit, nullptr, nullptr};
         g_type_add_interface_static(accessible, ATK_TYPE_VALUE, &value);
-        type = subclass(
-            GTK_TYPE_SCALE, "BrindlemarScale",
-            [](gpointer klass, gpointer data) {
-                gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), GPOINTER_TO_SIZE(data));
-            },
-            GSIZE_TO_POINTER(accessible));
-    }
-    GtkAdjustment* adjustment = gtk_adjustment_new(min, min, max, step, 10 * step, 0);
-    GtkWidget* scale =
-        GTK_WIDGET(g_object_new(type, "orientation", GTK_ORIENTATION_HORIZONTAL, "adjustment", adjustment, nullptr));
+    });
+    gtk_range_set_adjustment(GTK_RANGE(scale), gtk_adjustment_new(min, min, max, step, 10 * step, 0));
     const int digits = step >= 1 ? 0 : std::min(5, static_cast<int>(std::ceil(-std::log10(step))));
     gtk_scale_set_digits(GTK_SCALE(scale), digits);
     return scale;
@@ -175,6 +158,30 @@ GtkWidget* menuEntry(const char* label, bool radio, GSList* group) {
     gtk_label_set_xalign(GTK_LABEL(text), 0);
     gtk_container_add(GTK_CONTAINER(entry), text);
     return entry;
+}
+
+// Empties a menu of the entries of its last showing.
+void clearMenu(GtkWidget* menu) {
+    gtk_container_foreach(GTK_CONTAINER(menu), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); },
+                          nullptr);
+}
+
+// A radio entry of `menu`, joining `group`, checked when `active`; choosing it calls
+// `chosen`. The entry lives inside the controls' menu and goes with it: its handler
+// and its callback are its own.
+void addRadioEntry(GtkWidget* menu, GSList*& group, const std::string& label, bool active,
+                   std::function<void()> chosen) {
+    GtkWidget* entry = menuEntry(label.c_str(), true, group);
+    group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(entry));
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), active);
+    g_object_set_data_full(G_OBJECT(entry), "chosen", new std::function<void()>(std::move(chosen)),
+                           [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
+    g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem* menuItem, gpointer) {
+                         if (!gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(menuItem))) return;
+                         auto chosen = *static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(menuItem), "chosen"));
+                         chosen();
+                     }), nullptr);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
 }
 
 // A small button whose command is performed by the controls that made it.
@@ -357,9 +364,9 @@ PlayerControls::PlayerControls(Actions actions) : actions_(std::move(actions)) {
     gtk_widget_set_halign(message_.get(), GTK_ALIGN_CENTER);
     gtk_widget_set_valign(message_.get(), GTK_ALIGN_START);
     gtk_widget_set_margin_top(message_.get(), 24);
-    GtkWidget* messageText = safeLabel("");
-    pad(messageText, 10);
-    gtk_container_add(GTK_CONTAINER(message_.get()), messageText);
+    messageText_ = safeLabel("");
+    pad(messageText_, 10);
+    gtk_container_add(GTK_CONTAINER(message_.get()), messageText_);
     gtk_widget_set_no_show_all(message_.get(), TRUE);
 
     // The list of keys.
@@ -695,9 +702,7 @@ void PlayerControls::scrollVolume(int steps) {
 }
 
 void PlayerControls::showMessage(const std::string& text) {
-    GList* children = gtk_container_get_children(GTK_CONTAINER(message_.get()));
-    if (children) gtk_label_set_text(GTK_LABEL(children->data), text.c_str());
-    g_list_free(children);
+    gtk_label_set_text(GTK_LABEL(messageText_), text.c_str());
     gtk_widget_show(message_.get());
     g_clear_handle_id(&messageSource_, g_source_remove);
     messageSource_ = g_timeout_add(messageMs, [](gpointer d) -> gboolean {
@@ -822,53 +827,29 @@ void PlayerControls::refreshPlayState() {
 }
 
 void PlayerControls::fillSpeedMenu(GtkWidget* menu) {
-    gtk_container_foreach(GTK_CONTAINER(menu), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); },
-                          nullptr);
+    clearMenu(menu);
     auto player = player_.lock();
     const double current = player ? player->rate() : 1.0;
     GSList* group = nullptr;
     for (double rate : playbackRates()) {
-        const std::string label = rate == 1.0 ? "Normal (1\u00d7)" : rateLabel(rate);
-        GtkWidget* entry = menuEntry(label.c_str(), true, group);
-        group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(entry));
-        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), std::abs(rate - current) < 1e-6);
-        g_object_set_data_full(G_OBJECT(entry), "rate", new double(rate),
-                               [](gpointer p) { delete static_cast<double*>(p); });
-        g_object_set_data(G_OBJECT(entry), "controls", this);
-        // The entry lives inside these controls' menu and goes with it.
-        g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem* menuItem, gpointer) {
-                             if (!gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(menuItem))) return;
-                             auto* self = static_cast<PlayerControls*>(g_object_get_data(G_OBJECT(menuItem), "controls"));
-                             auto player = self->player_.lock();
-                             if (player) player->setRate(*static_cast<double*>(g_object_get_data(G_OBJECT(menuItem), "rate")));
-                         }), nullptr);
-        gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
+        addRadioEntry(menu, group, rate == 1.0 ? "Normal (1\u00d7)" : rateLabel(rate), std::abs(rate - current) < 1e-6,
+                      [this, rate] {
+                          if (auto player = player_.lock()) player->setRate(rate);
+                      });
     }
     gtk_widget_show_all(menu);
 }
 
 void PlayerControls::fillTrackMenu(GtkWidget* menu, MediaCharacteristic characteristic) {
-    gtk_container_foreach(GTK_CONTAINER(menu), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); },
-                          nullptr);
+    clearMenu(menu);
     auto player = player_.lock();
     std::shared_ptr<PlayerItem> item = player ? player->currentItem() : nullptr;
     auto options = item ? item->mediaSelectionOptions(characteristic) : std::nullopt;
     std::optional<std::size_t> current = player ? player->selectedMediaOption(characteristic) : std::nullopt;
     GSList* group = nullptr;
     auto add = [&](const std::string& label, std::optional<std::size_t> index) {
-        GtkWidget* entry = menuEntry(label.c_str(), true, group);
-        group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(entry));
-        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), index == current);
-        g_object_set_data_full(G_OBJECT(entry), "choice", new TrackChoice{this, index, characteristic},
-                               [](gpointer p) { delete static_cast<TrackChoice*>(p); });
-        // The entry lives inside these controls' menu and goes with it: its handler
-        // and its choice are its own.
-        g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem* menuItem, gpointer) {
-                             if (!gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(menuItem))) return;
-                             auto* choice = static_cast<TrackChoice*>(g_object_get_data(G_OBJECT(menuItem), "choice"));
-                             choice->controls->selectTrack(choice->index, choice->characteristic);
-                         }), nullptr);
-        gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
+        addRadioEntry(menu, group, label, index == current,
+                      [this, index, characteristic] { selectTrack(index, characteristic); });
     };
     if (characteristic == MediaCharacteristic::Legible) add("Desactivados", std::nullopt);
     if (options) {

@@ -94,6 +94,7 @@ private:
     GtkWidget* decoderValue_ = nullptr;
     std::vector<GtkWidget*> popups_;  // the bar's menus and popover, closed before the bar goes
     GRef<GtkWidget> message_;
+    GtkWidget* messageText_ = nullptr;
     GRef<GtkWidget> help_;
     guint messageSource_ = 0;
     std::unique_ptr<Observation> settingsObservation_;

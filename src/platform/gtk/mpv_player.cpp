@@ -32,8 +32,9 @@ enum : std::uint64_t {
     observedTimePos,
     observedDuration,
     observedTrackList,
-    observedVolume,
     observedViaNetwork,
+    // The viewer's settings, observedVolume to observedHwdecCurrent.
+    observedVolume,
     observedMute,
     observedSpeed,
     observedSubDelay,
@@ -185,6 +186,7 @@ private:
     void setProperty(const char* name, const std::string& value);
     // A setting of the user's: passed on at once, or once the instance has started.
     void setSetting(const char* name, const std::string& value);
+    void setNumber(const char* name, double& field, double value, double low, double high, double scale = 1.0);
     void settingsChanged();
     void command(std::vector<std::string> arguments);
     void seekNow(double seconds);
@@ -506,36 +508,28 @@ void MpvPlayer::propertyChanged(const MpvEvent& event) {
         break;
     case observedVolume:
         if (number) volume_ = std::clamp(*number / 100.0, 0.0, maxVolume);
-        settingsChanged();
         break;
     case observedMute:
         muted_ = flag;
-        settingsChanged();
         break;
     case observedSpeed:
         if (number) rate_ = *number;
-        settingsChanged();
         break;
     case observedSubDelay:
         if (number) subtitleDelay_ = thousandths(*number);
-        settingsChanged();
         break;
     case observedAudioDelay:
         if (number) audioDelay_ = thousandths(*number);
-        settingsChanged();
         break;
     case observedSubScale:
         if (number) subtitleScale_ = thousandths(*number);
-        settingsChanged();
         break;
     case observedChapterList:
         state_->chapters = event.chapters.value_or(std::vector<Chapter>{});
-        settingsChanged();
         break;
     case observedHwdecCurrent:
         hardwareDecoder_ = event.text.value_or("");
         if (hardwareDecoder_ == "no") hardwareDecoder_.clear();
-        settingsChanged();
         break;
     case observedTrackList:
         // Until the media is open, the list read at the hook holds.
@@ -547,6 +541,7 @@ void MpvPlayer::propertyChanged(const MpvEvent& event) {
     default:
         break;
     }
+    if (event.replyId >= observedVolume && event.replyId <= observedHwdecCurrent) settingsChanged();
 }
 
 // The media is open and its tracks are known, but none is chosen or decoded yet. mpv
@@ -688,18 +683,24 @@ void MpvPlayer::setSetting(const char* name, const std::string& value) {
     }
 }
 
-// What mpv reports comes back through the observed properties; the value asked for
-// is what the player says meanwhile, so that steps made in a row add up.
+// What mpv reports comes back through the observed properties, and is told again.
 void MpvPlayer::settingsChanged() {
     queue_.post(settingsObservers_.notifier());
 }
 
-void MpvPlayer::setVolume(double volume) {
-    if (std::isnan(volume)) return;
-    volume = std::clamp(volume, 0.0, maxVolume);
-    volume_ = volume;
-    setSetting("volume", decimal(volume * 100.0));
+// A number the viewer sets: held to its range, read back at once (so that steps made
+// in a row add up), and passed on to mpv as `scale` times the value.
+void MpvPlayer::setNumber(const char* name, double& field, double value, double low, double high, double scale) {
+    if (std::isnan(value)) return;
+    field = std::clamp(value, low, high);
+    setSetting(name, decimal(field * scale));
     settingsChanged();
+}
+
+void MpvPlayer::setVolume(double volume) {
+    double known = volume_.value_or(1.0);
+    setNumber("volume", known, volume, 0.0, maxVolume, 100.0);
+    if (!std::isnan(volume)) volume_ = known;
 }
 
 void MpvPlayer::setMuted(bool muted) {
@@ -709,31 +710,19 @@ void MpvPlayer::setMuted(bool muted) {
 }
 
 void MpvPlayer::setRate(double rate) {
-    if (std::isnan(rate)) return;
-    rate_ = std::clamp(rate, minRate, maxRate);
-    setSetting("speed", decimal(rate_));
-    settingsChanged();
+    setNumber("speed", rate_, rate, minRate, maxRate);
 }
 
 void MpvPlayer::setSubtitleDelay(double seconds) {
-    if (!std::isfinite(seconds)) return;
-    subtitleDelay_ = std::clamp(seconds, -600.0, 600.0);
-    setSetting("sub-delay", decimal(subtitleDelay_));
-    settingsChanged();
+    setNumber("sub-delay", subtitleDelay_, seconds, -600.0, 600.0);
 }
 
 void MpvPlayer::setAudioDelay(double seconds) {
-    if (!std::isfinite(seconds)) return;
-    audioDelay_ = std::clamp(seconds, -600.0, 600.0);
-    setSetting("audio-delay", decimal(audioDelay_));
-    settingsChanged();
+    setNumber("audio-delay", audioDelay_, seconds, -600.0, 600.0);
 }
 
 void MpvPlayer::setSubtitleScale(double scale) {
-    if (std::isnan(scale)) return;
-    subtitleScale_ = std::clamp(scale, 0.5, 2.0);
-    setSetting("sub-scale", decimal(subtitleScale_));
-    settingsChanged();
+    setNumber("sub-scale", subtitleScale_, scale, 0.5, 2.0);
 }
 
 // A compressor on the sound: loud passages come down, and the whole is lifted back.
